@@ -120,10 +120,9 @@ ErrorState ErrorState::fetch() {
     if (!PyErr_Occurred()) {
         return missing_exception();
     }
-    // Compared by identity, so the class must exist before the first fetch.
-    PyObject* panic_type = panic_exception_type();
     ErrorState state = take_current();
-    if (state.type() != panic_type) {
+    // Compared by identity, so the class is created here at the latest.
+    if (state.type() != panic_exception_type()) {
         return state;
     }
     std::string message = panic_message(state.value());

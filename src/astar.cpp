@@ -1,0 +1,1 @@
+// Interim until the search core lands.

@@ -1,0 +1,141 @@
+// The Node and Edge classes, whose fields mirror the node and edge records, and
+// their record dtypes. The graph view over the record tables is in graph.hpp.
+#include <array>
+
+#include "boundary/once_cell.hpp"
+#include "geometry_py.hpp"
+#include "graph_py.hpp"
+#include "record_class.hpp"
+#include "record_dtype.hpp"
+
+namespace walkmesh {
+namespace {
+
+struct NodeFields {
+    PointValue centroid;
+    std::uint32_t edge_start;
+    std::uint32_t edge_count;
+};
+
+struct EdgeFields {
+    std::uint32_t to;
+    std::uint32_t cost;
+    PointValue left;
+    PointValue right;
+};
+
+// Reading a point-valued field gives a new Point holding a copy; the borrow is held
+// while it is allocated.
+template <class Payload, PointValue Payload::*Field>
+PyObject* get_point(PyObject* self, void*) {
+    return call_boundary([&] {
+        RecordObject<Payload>* record = as_record<Payload>(self);
+        SharedBorrow borrow(record->borrow);
+        return make_point(record->payload.*Field);
+    });
+}
+
+template <class Payload, PointValue Payload::*Field>
+int set_point(PyObject* self, PyObject* value, void* name) {
+    return call_boundary_status([&] {
+        if (value == nullptr) {
+            refuse_deletion();
+        }
+        const PointValue converted =
+            convert_argument(static_cast<const char*>(name), [&] { return to_point_value(value); });
+        RecordObject<Payload>* record = as_record<Payload>(self);
+        ExclusiveBorrow borrow(record->borrow);
+        record->payload.*Field = converted;
+    });
+}
+
+constexpr std::array<const char*, 3> kNodeParameters = {"centroid", "edge_start", "edge_count"};
+constexpr Signature kNodeSignature{"Node.__new__()", kNodeParameters};
+
+PyObject* node_new(PyTypeObject* type, PyObject* arguments, PyObject* keywords) {
+    return call_boundary([&] {
+        std::array<PyObject*, 3> slots{};
+        bind_tuple_and_dict(kNodeSignature, arguments, keywords, slots);
+        NodeFields fields{};
+        fields.centroid = convert_argument("centroid", [&] { return to_point_value(slots[0]); });
+        fields.edge_start = convert_argument("edge_start", [&] { return to_u32(slots[1]); });
+        fields.edge_count = convert_argument("edge_count", [&] { return to_u32(slots[2]); });
+        return new_record(type, fields);
+    });
+}
+
+PyGetSetDef node_attributes[] = {
+    {"centroid", get_point<NodeFields, &NodeFields::centroid>, set_point<NodeFields, &NodeFields::centroid>,
+     nullptr, const_cast<char*>("centroid")},
+    {"edge_start", get_u32<NodeFields, &NodeFields::edge_start>, set_u32<NodeFields, &NodeFields::edge_start>,
+     nullptr, const_cast<char*>("edge_start")},
+    {"edge_count", get_u32<NodeFields, &NodeFields::edge_count>, set_u32<NodeFields, &NodeFields::edge_count>,
+     nullptr, const_cast<char*>("edge_count")},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+constexpr std::array<const char*, 4> kEdgeParameters = {"to", "cost", "left", "right"};
+constexpr Signature kEdgeSignature{"Edge.__new__()", kEdgeParameters};
+
+PyObject* edge_new(PyTypeObject* type, PyObject* arguments, PyObject* keywords) {
+    return call_boundary([&] {
+        std::array<PyObject*, 4> slots{};
+        bind_tuple_and_dict(kEdgeSignature, arguments, keywords, slots);
+        EdgeFields fields{};
+        fields.to = convert_argument("to", [&] { return to_u32(slots[0]); });
+        fields.cost = convert_argument("cost", [&] { return to_u32(slots[1]); });
+        fields.left = convert_argument("left", [&] { return to_point_value(slots[2]); });
+        fields.right = convert_argument("right", [&] { return to_point_value(slots[3]); });
+        return new_record(type, fields);
+    });
+}
+
+PyGetSetDef edge_attributes[] = {
+    {"to", get_u32<EdgeFields, &EdgeFields::to>, set_u32<EdgeFields, &EdgeFields::to>, nullptr,
+     const_cast<char*>("to")},
+    {"cost", get_u32<EdgeFields, &EdgeFields::cost>, set_u32<EdgeFields, &EdgeFields::cost>, nullptr,
+     const_cast<char*>("cost")},
+    {"left", get_point<EdgeFields, &EdgeFields::left>, set_point<EdgeFields, &EdgeFields::left>, nullptr,
+     const_cast<char*>("left")},
+    {"right", get_point<EdgeFields, &EdgeFields::right>, set_point<EdgeFields, &EdgeFields::right>, nullptr,
+     const_cast<char*>("right")},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyTypeObject* create_node_type() {
+    return create_record_type({"builtins.Node", "Node(centroid, edge_start, edge_count)\n--\n\n",
+                               sizeof(RecordObject<NodeFields>), node_new, node_attributes});
+}
+
+PyTypeObject* create_edge_type() {
+    return create_record_type({"builtins.Edge", "Edge(to, cost, left, right)\n--\n\n",
+                               sizeof(RecordObject<EdgeFields>), edge_new, edge_attributes});
+}
+
+OnceCell<PyTypeObject*> node_type_cell;
+OnceCell<PyTypeObject*> edge_type_cell;
+
+}  // namespace
+
+PyTypeObject* node_type_or_error() { return node_type_cell.get_or_fill(create_node_type); }
+
+PyTypeObject* edge_type_or_error() { return edge_type_cell.get_or_fill(create_edge_type); }
+
+OwnedRef build_node_dtype() {
+    static constexpr DtypeField kFields[] = {
+        {"centroid", build_point_dtype},
+        {"edge_start", unsigned32_descriptor},
+        {"edge_count", unsigned32_descriptor},
+    };
+    return build_record_dtype(kFields);
+}
+
+OwnedRef build_edge_dtype() {
+    static constexpr DtypeField kFields[] = {
+        {"to", unsigned32_descriptor},   {"cost", unsigned32_descriptor}, {"left", build_point_dtype},
+        {"right", build_point_dtype},    {"padding", unsigned32_descriptor},
+    };
+    return build_record_dtype(kFields);
+}
+
+}  // namespace walkmesh
