@@ -1,6 +1,7 @@
 """Building node and edge tables by hand, and reaching the shared borrow registry
 through ctypes the way another extension module would."""
 import ctypes
+import os
 
 import numpy as np
 
@@ -93,3 +94,8 @@ new_capsule.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
 name = ctypes.c_char_p({CAPSULE_NAME!r})
 core.multiarray._RUST_NUMPY_BORROW_CHECKING_API = new_capsule(ctypes.addressof(record), name, None)
 """
+
+
+def pythonpath_with_tests():
+    """PYTHONPATH for a fresh interpreter that imports these helpers."""
+    return os.pathsep.join([os.path.dirname(__file__), os.environ.get("PYTHONPATH", "")])

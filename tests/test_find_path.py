@@ -6,7 +6,7 @@ import sys
 import numpy as np
 import pytest
 
-from graphs import RegistryClient, chain, make_edges, make_nodes
+from graphs import RegistryClient, chain, make_edges, make_nodes, pythonpath_with_tests
 from walkmesh import Point, find_path
 from walkmesh_tools import EDGE_DTYPE, NODE_DTYPE, POINT_DTYPE
 
@@ -229,12 +229,8 @@ def test_failure_report_names_the_table_site(python_run):
                 walkmesh.find_path(**arguments, start=0, target=3, target_point=walkmesh.Point(0, 0))
             except BaseException as error:
                 print(type(error).__name__, error)
-    """, env={"PYTHONPATH": _tests_path()})
+    """, env={"PYTHONPATH": pythonpath_with_tests()})
     assert result.stdout.splitlines() == [f"PanicException {NOT_CONTIGUOUS}"] * 2
     sites = re.findall(r"panicked at (src/lib:\d+:\d+):\n(.*)\n", result.stderr)
     assert sites == [("src/lib:21:40", NOT_CONTIGUOUS), ("src/lib:22:40", NOT_CONTIGUOUS)]
 
-
-def _tests_path():
-    import os
-    return os.pathsep.join([os.path.dirname(__file__), os.environ.get("PYTHONPATH", "")])
