@@ -92,7 +92,7 @@ new_capsule = ctypes.pythonapi.PyCapsule_New
 new_capsule.restype = ctypes.py_object
 new_capsule.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
 name = ctypes.c_char_p({CAPSULE_NAME!r})
-core.multiarray._RUST_NUMPY_BORROW_CHECKING_API = new_capsule(ctypes.addressof(record), name, None)
+setattr(core.multiarray, name.value.decode(), new_capsule(ctypes.addressof(record), name, None))
 """
 
 

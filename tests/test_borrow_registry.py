@@ -178,13 +178,13 @@ new_capsule.restype = ctypes.py_object
 new_capsule.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
 name = ctypes.c_char_p(CAPSULE_NAME)
 capsule = new_capsule(ctypes.addressof(record), name, None)
-multiarray()._RUST_NUMPY_BORROW_CHECKING_API = capsule
+setattr(multiarray(), CAPSULE_NAME.decode(), capsule)
 try:
     print(len(walkmesh.find_path(nodes, edges, 0, 2, walkmesh.Point(0, 0))))
 except BaseException as error:
     print(type(error).__name__, error)
 print(calls)
-print(multiarray()._RUST_NUMPY_BORROW_CHECKING_API is capsule)
+print(getattr(multiarray(), CAPSULE_NAME.decode()) is capsule)
 """
 
 
@@ -223,8 +223,8 @@ for _ in range(2):
 def test_registry_attribute_that_is_not_a_capsule(python_run):
     result = python_run("""
         import numpy as np, walkmesh
-        from graphs import chain, multiarray
-        multiarray()._RUST_NUMPY_BORROW_CHECKING_API = 42
+        from graphs import CAPSULE_NAME, chain, multiarray
+        setattr(multiarray(), CAPSULE_NAME.decode(), 42)
         try:
             walkmesh.find_path(*chain(1), 0, 1, walkmesh.Point(0, 0))
         except BaseException as error:

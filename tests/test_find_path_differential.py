@@ -66,9 +66,9 @@ def test_random_graphs_match_the_reference(graph):
     st.just(n),
     st.lists(st.tuples(st.integers(0, n - 1), st.integers(0, n - 1), st.integers(0, 5)), max_size=4 * n),
     st.lists(st.tuples(st.integers(-20, 20), st.integers(-20, 20)), min_size=n, max_size=n))))
-def test_connected_looking_graphs_match_the_reference(spec):
+def test_connected_looking_graphs_match_the_reference(drawn):
     # Valid graphs with cheap edges: the estimate overestimates, nodes are expanded again.
-    n, pairs, centroids = spec
+    n, pairs, centroids = drawn
     pairs = sorted(pairs)
     runs = [sum(1 for a, _, _ in pairs if a < i) for i in range(n + 1)]
     nodes = make_nodes([((float(x), float(y)), runs[i], runs[i + 1] - runs[i]) for i, (x, y) in enumerate(centroids)])
