@@ -24,3 +24,6 @@ else()
   message(STATUS "Failure reports symbolise with dladdr (libbacktrace not found)")
 endif()
 target_link_libraries(walkmesh_core PRIVATE ${CMAKE_DL_LIBS})
+# Functions that cannot throw still get unwind tables, so that a backtrace passes through
+# them: 32-bit ARM leaves them out otherwise and the unwinder stops at the first one.
+target_compile_options(walkmesh_core PUBLIC -funwind-tables)

@@ -39,6 +39,12 @@ std::uintptr_t call_site(const void* return_address) noexcept {
     return reinterpret_cast<std::uintptr_t>(return_address) - 1;
 }
 
+// ARM's Thumb code marks return addresses with bit 0, which the unwinder clears; no two
+// calls on any target end one byte apart, so the bit can be ignored everywhere.
+bool same_return_address(const void* a, const void* b) noexcept {
+    return (reinterpret_cast<std::uintptr_t>(a) | 1U) == (reinterpret_cast<std::uintptr_t>(b) | 1U);
+}
+
 const void* object_base(std::uintptr_t pc) noexcept {
     Dl_info info{};
     return dladdr(reinterpret_cast<void*>(pc), &info) != 0 ? info.dli_fbase : nullptr;
@@ -175,7 +181,7 @@ void write_frame(FdWriter& out, int number, std::uintptr_t pc, bool with_address
 // interpreter, the C library). Everything when the failing frame is not on the stack.
 FrameRange brief_range(const CapturedFrames& frames, const void* failing_caller) noexcept {
     int first = 0;
-    while (first < frames.count && frames.return_addresses[first] != failing_caller) {
+    while (first < frames.count && !same_return_address(frames.return_addresses[first], failing_caller)) {
         ++first;
     }
     if (first == frames.count) {
