@@ -115,6 +115,7 @@ std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std
             if (candidate < best_cost[to]) {
                 best_cost[to] = candidate;
                 came_from[to] = {1, u};
+                graph.prefetch_edges_of(to);
                 open.insert({candidate + heuristic(graph.centroid(to), goal), to},
                             astar_site::queue_capacity);
             }
