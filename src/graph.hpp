@@ -3,9 +3,9 @@
 // the only check here is that a node's run lies within the edge table. No Python here.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -84,7 +84,9 @@ public:
         return EdgeRef(first_ + std::size_t{k} * edge_record_size);
     }
     iterator begin() const noexcept { return iterator(first_); }
-    iterator end() const noexcept { return iterator(first_ + std::size_t{count_} * edge_record_size); }
+    iterator end() const noexcept {
+        return iterator(first_ + std::size_t{count_} * edge_record_size);
+    }
 
 private:
     const std::byte* first_;
