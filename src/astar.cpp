@@ -105,7 +105,16 @@ std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std
             continue;
         }
         observer.expanded();
-        for (const EdgeRef edge : graph.edges_of(u, astar_site::expanded_run)) {
+        const EdgeRun run = graph.edges_of(u, astar_site::expanded_run);
+        // The neighbours' records and costs lie anywhere in their tables: ask for all
+        // of them before the first is needed, so that their loads overlap.
+        for (const EdgeRef edge : run) {
+            graph.prefetch_node(edge.to());
+            if (edge.to() < node_count) {
+                __builtin_prefetch(best_cost + edge.to());
+            }
+        }
+        for (const EdgeRef edge : run) {
             const std::uint32_t to = edge.to();
             if (to >= node_count) {
                 panic_index(to, node_count, astar_site::edge_to_index);

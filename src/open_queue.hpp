@@ -23,7 +23,13 @@ inline bool goes_before(OpenEntry a, OpenEntry b) noexcept {
     return priority_key(a) < priority_key(b);
 }
 
+// The entry a priority key stands for.
+inline OpenEntry entry_of(std::uint64_t key) noexcept {
+    return {static_cast<std::uint32_t>(key >> 32), ~static_cast<std::uint32_t>(key)};
+}
+
 // Entries leave only from the front. The children of position i are 2i+1 and 2i+2.
+// The heap holds each entry as its priority key, so that one comparison orders two.
 class OpenQueue {
 public:
     bool empty() const noexcept { return heap_.empty(); }
@@ -32,14 +38,15 @@ public:
 
     // `where` names the caller in the "capacity overflow" failure of a growth.
     void insert(OpenEntry entry, SourceLocation where) {
-        heap_.push_back(entry, where);
-        sift_up(heap_.size() - 1, entry);
+        const std::uint64_t key = priority_key(entry);
+        heap_.push_back(key, where);
+        sift_up(heap_.size() - 1, key);
     }
 
     // The queue must not be empty.
     OpenEntry take_first() noexcept {
-        const OpenEntry first = heap_[0];
-        const OpenEntry last = heap_.back();
+        const OpenEntry first = entry_of(heap_[0]);
+        const std::uint64_t last = heap_.back();
         heap_.pop_back();
         if (!heap_.empty()) {
             sift_down(last);
@@ -48,31 +55,30 @@ public:
     }
 
 private:
-    // Moves the hole at `hole` up past every parent that `entry` goes before.
-    void sift_up(std::size_t hole, OpenEntry entry) noexcept {
-        OpenEntry* const heap = heap_.data();
-        const std::uint64_t key = priority_key(entry);
+    // Moves the hole at `hole` up past every parent that `key` goes before.
+    void sift_up(std::size_t hole, std::uint64_t key) noexcept {
+        std::uint64_t* const heap = heap_.data();
         while (hole > 0) {
             const std::size_t parent = (hole - 1) / 2;
-            if (key >= priority_key(heap[parent])) {
+            if (key >= heap[parent]) {
                 break;
             }
             heap[hole] = heap[parent];
             hole = parent;
         }
-        heap[hole] = entry;
+        heap[hole] = key;
     }
 
     // Moves the hole at the root down to a leaf along the better children, then
-    // fills it with `entry` moved up from there: the last entry usually belongs
+    // fills it with `key` moved up from there: the last entry usually belongs
     // near the bottom, so this saves a comparison on every level.
-    void sift_down(OpenEntry entry) noexcept {
-        OpenEntry* const heap = heap_.data();
+    void sift_down(std::uint64_t key) noexcept {
+        std::uint64_t* const heap = heap_.data();
         const std::size_t size = heap_.size();
         std::size_t hole = 0;
         std::size_t child = 1;
         while (child + 1 < size) {
-            child += goes_before(heap[child + 1], heap[child]) ? 1 : 0;
+            child += heap[child + 1] < heap[child] ? 1 : 0;
             heap[hole] = heap[child];
             hole = child;
             child = 2 * hole + 1;
@@ -81,10 +87,10 @@ private:
             heap[hole] = heap[child];
             hole = child;
         }
-        sift_up(hole, entry);
+        sift_up(hole, key);
     }
 
-    GrowableArray<OpenEntry> heap_;
+    GrowableArray<std::uint64_t> heap_;
 };
 
 }  // namespace walkmesh
