@@ -2,7 +2,7 @@
 real meshes: aurora.mesh with its scenario workload and Berlin_0_1024.mesh with
 random node pairs (walkmesh_tools' workloads, fixed seed).
 
-    python bench/compare.py [--quick] [--meshes DIR] [--rounds N] [--harness PATH] [--out DIR]
+    python bench/compare.py [--quick] [--only NAME] [--meshes DIR] [--rounds N] [--harness PATH] [--out DIR]
 
 Builds the tables and each peer's graph once, times every tool per query (the
 search core without Python through the replay harness, the rest in this process),
@@ -18,7 +18,6 @@ import argparse
 import gc
 import json
 import math
-import os
 import platform
 import shutil
 import statistics

@@ -89,7 +89,11 @@ std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std
     OpenQueue open;
     open.insert({heuristic(graph.centroid(start), goal), start}, astar_site::queue_capacity);
     while (!open.empty()) {
-        const OpenEntry entry = open.take_first();
+        // The first entry is taken out here. It stays in the heap until the first
+        // insertion of its expansion takes its place (or the expansion ends): the
+        // queue is not read meanwhile, so only the heap work changes.
+        const OpenEntry entry = open.first();
+        bool front_replaced = false;
         const std::uint32_t u = entry.node;
         // Tested as the target leaves the queue, before any check on it.
         if (u == target) {
@@ -102,6 +106,7 @@ std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std
         }
         // A cheaper entry for u superseded this one: skip it without a scan.
         if (entry.f > best_cost[u] + heuristic(graph.centroid(u), goal)) {
+            open.remove_first();
             continue;
         }
         observer.expanded();
@@ -125,9 +130,17 @@ std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std
                 best_cost[to] = candidate;
                 came_from[to] = {1, u};
                 graph.prefetch_edges_of(to);
-                open.insert({candidate + heuristic(graph.centroid(to), goal), to},
-                            astar_site::queue_capacity);
+                const OpenEntry queued{candidate + heuristic(graph.centroid(to), goal), to};
+                if (front_replaced) {
+                    open.insert(queued, astar_site::queue_capacity);
+                } else {
+                    open.replace_first(queued);
+                    front_replaced = true;
+                }
             }
+        }
+        if (!front_replaced) {
+            open.remove_first();
         }
     }
     return std::nullopt;

@@ -43,6 +43,37 @@ public:
         sift_up(heap_.size() - 1, key);
     }
 
+    // The entry that leaves next; the queue must not be empty.
+    OpenEntry first() const noexcept { return entry_of(heap_[0]); }
+
+    // Takes out the first entry and inserts `entry` in one pass down from the root:
+    // no growth, and no climb back up for an entry that belongs near the front. The
+    // queue must not be empty.
+    void replace_first(OpenEntry entry) noexcept {
+        std::uint64_t* const heap = heap_.data();
+        const std::uint64_t key = priority_key(entry);
+        const std::size_t size = heap_.size();
+        std::size_t hole = 0;
+        for (;;) {
+            std::size_t child = 2 * hole + 1;
+            if (child >= size) {
+                break;
+            }
+            if (child + 1 < size) {
+                child += heap[child + 1] < heap[child] ? 1 : 0;
+            }
+            if (key < heap[child]) {
+                break;
+            }
+            heap[hole] = heap[child];
+            hole = child;
+        }
+        heap[hole] = key;
+    }
+
+    // Takes out the first entry; the queue must not be empty.
+    void remove_first() noexcept { static_cast<void>(take_first()); }
+
     // The queue must not be empty.
     OpenEntry take_first() noexcept {
         const OpenEntry first = entry_of(heap_[0]);

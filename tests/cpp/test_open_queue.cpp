@@ -53,6 +53,43 @@ TEST(OpenQueue, InterleavedInsertsAndTakesFollowTheOrder) {
     }
 }
 
+TEST(OpenQueue, ReplacingOrRemovingTheFirstEntryKeepsTheOrder) {
+    // The search's pattern: look at the front, then either replace it by the first
+    // entry its expansion queues, or remove it; a sorted set is the reference.
+    const auto before = [](OpenEntry a, OpenEntry b) { return goes_before(a, b); };
+    std::set<OpenEntry, decltype(before)> reference(before);
+    OpenQueue queue;
+    std::mt19937 random(7);
+    const auto draw = [&] {
+        return OpenEntry{static_cast<std::uint32_t>(random() % 48), static_cast<std::uint32_t>(random() % 48)};
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const unsigned operation = reference.empty() ? 0 : random() % 4;
+        if (operation == 0) {
+            const OpenEntry entry = draw();
+            if (reference.insert(entry).second) {
+                queue.insert(entry, test_site);
+            }
+        } else {
+            const OpenEntry front = queue.first();
+            ASSERT_EQ(front.f, reference.begin()->f) << "round " << round;
+            ASSERT_EQ(front.node, reference.begin()->node) << "round " << round;
+            reference.erase(reference.begin());
+            const OpenEntry entry = draw();
+            if (operation == 1 && reference.insert(entry).second) {
+                queue.replace_first(entry);
+            } else {
+                queue.remove_first();
+            }
+        }
+        ASSERT_EQ(queue.size(), reference.size());
+    }
+    // Replacing never grows the storage.
+    const std::size_t capacity = queue.capacity();
+    queue.replace_first({0, 0});
+    EXPECT_EQ(queue.capacity(), capacity);
+}
+
 TEST(OpenQueue, GrowsFromNothingToFourThenDoubles) {
     OpenQueue queue;
     EXPECT_EQ(queue.capacity(), 0u);
