@@ -114,9 +114,10 @@ std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std
         // The neighbours' records and costs lie anywhere in their tables: ask for all
         // of them before the first is needed, so that their loads overlap.
         for (const EdgeRef edge : run) {
-            graph.prefetch_node(edge.to());
-            if (edge.to() < node_count) {
-                __builtin_prefetch(best_cost + edge.to());
+            const std::uint32_t to = edge.to();
+            if (to < node_count) {
+                graph.prefetch_node(to);
+                __builtin_prefetch(best_cost + to);
             }
         }
         for (const EdgeRef edge : run) {

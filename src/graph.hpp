@@ -126,11 +126,9 @@ public:
         return EdgeRun(edges_ + std::size_t{start} * edge_record_size, end - start);
     }
 
-    // Asks the cache for node i's record; an index outside the table is ignored.
+    // Asks the cache for node i's record (i tested by the caller).
     [[gnu::always_inline]] void prefetch_node(std::uint32_t i) const noexcept {
-        if (i < node_count_) {
-            __builtin_prefetch(node_record(i));
-        }
+        __builtin_prefetch(node_record(i));
     }
 
     // Asks the cache for the start of node i's run (i tested by the caller): a node
