@@ -160,25 +160,28 @@ def check_find_path(case: Case, index: int, points: list, reader: RouteReader) -
 
 
 def time_find_path(case: Case, check: bool) -> None:
-    """One round over the workload; results are freed after the round, off the clock."""
+    """One round over the workload. Each result is checked and freed off the clock,
+    at once: results kept alive would spread the allocator's heap, and the search's
+    tables would then keep landing on fresh pages."""
     calls = [(q.start, q.target, walkmesh.Point(*q.target_point)) for q in case.queries]
     find_path, nodes, edges = walkmesh.find_path, case.nodes, case.edges
+    reader = RouteReader(case.nodes, case.edges) if check else None
     times = case.times.setdefault("find_path", {})
     clock = time.thread_time_ns
-    results = []
+    # Untimed: the tables come back into the caches that the previous tool emptied.
+    find_path(nodes, edges, *calls[0])
     gc.disable()
     for index, (start, target, point) in enumerate(calls):
         began = clock()
         points = find_path(nodes, edges, start, target, point)
         ended = clock()
-        results.append(points)
         times.setdefault(index, []).append((ended - began) / 1e3)
+        if reader is not None:
+            check_find_path(case, index, points, reader)
+        del points
     gc.enable()
     if check:
-        reader = RouteReader(case.nodes, case.edges)
-        for index, points in enumerate(results):
-            check_find_path(case, index, points, reader)
-        case.checked["find_path"] = len(results)
+        case.checked["find_path"] = len(calls)
 
 
 # --- the search core without Python ------------------------------------------------
@@ -277,6 +280,8 @@ def time_peer(case: Case, key: str, path_of: Callable[[int, int], peers.NodePath
     times = case.times.setdefault(key, {})
     clock = time.thread_time_ns
     checked = 0
+    # Untimed, as for find_path: the peer's graph comes back into the caches.
+    path_of(case.queries[0].start, case.queries[0].target)
     for index in range(0, len(case.queries), stride):
         query = case.queries[index]
         gc.disable()
