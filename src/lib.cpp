@@ -1,11 +1,17 @@
 // The module: its definition and one-time initialisation, and the find_path entry.
 #include <array>
+#include <cstddef>
+#include <optional>
 
+#include "astar.hpp"
 #include "boundary/arguments.hpp"
 #include "boundary/call_boundary.hpp"
 #include "boundary/once_cell.hpp"
 #include "geometry_py.hpp"
+#include "graph.hpp"
 #include "graph_py.hpp"
+#include "numpy_access/array_api.hpp"
+#include "numpy_access/borrow_registry.hpp"
 
 namespace walkmesh {
 namespace {
@@ -18,10 +24,108 @@ constexpr std::array<const char*, 5> kFindPathParameters = {"nodes", "edges", "s
                                                            "target_point"};
 constexpr Signature kFindPathSignature{"find_path()", kFindPathParameters};
 
+// Where a record array that cannot be read as a table is reported.
+constexpr SourceLocation kNodesTableSite{"src/lib", 21, 40};
+constexpr SourceLocation kEdgesTableSite{"src/lib", 22, 40};
+
+// An array's buffer read as consecutive records.
+struct RecordTable {
+    const std::byte* data;
+    std::size_t count;
+};
+
+// A record array held for one call: a strong reference, then a read borrow in the
+// shared registry. Both go on every way out, the borrow before the reference.
+class ReadOnlyArray {
+public:
+    // A borrow refused because the array is exclusively borrowed elsewhere is an
+    // internal failure.
+    static ReadOnlyArray acquire(PyObject* array) {
+        OwnedRef reference = OwnedRef::new_ref(array);
+        if (!numpy::acquire_read_borrow(array)) {
+            reference.reset();
+            panic_unwrap_err("AlreadyBorrowed", here());
+        }
+        return ReadOnlyArray(std::move(reference));
+    }
+
+    ReadOnlyArray(ReadOnlyArray&&) noexcept = default;
+    ReadOnlyArray& operator=(ReadOnlyArray&&) = delete;
+    ~ReadOnlyArray() { release(); }
+
+    void release() noexcept {
+        if (array_) {
+            numpy::release_read_borrow(array_.get());
+            array_.reset();
+        }
+    }
+
+    // The records in place; an array that is neither C- nor Fortran-contiguous, or
+    // has no data, fails at `where`.
+    RecordTable table(SourceLocation where) const {
+        const numpy::ArrayObject& fields = numpy::array_fields(array_.get());
+        if ((fields.flags & (numpy::kCContiguousFlag | numpy::kFContiguousFlag)) == 0 ||
+            fields.data == nullptr) {
+            panic_unwrap_err("NotContiguousError", where);
+        }
+        return {reinterpret_cast<const std::byte*>(fields.data), static_cast<std::size_t>(fields.dimensions[0])};
+    }
+
+private:
+    explicit ReadOnlyArray(OwnedRef array) noexcept : array_(std::move(array)) {}
+    OwnedRef array_;
+};
+
+bool has_record_dtype(PyObject* array, OwnedRef (*build_dtype)()) {
+    OwnedRef expected = build_dtype();
+    PyObject* actual = numpy::array_fields(array).descr;
+    return actual == expected.get() || numpy::equiv_types(actual, expected.get());
+}
+
+// A one-dimensional ndarray (or subclass) whose dtype is equivalent to the record
+// dtype; anything else is the one cast failure to 'ndarray'.
+void check_record_array(PyObject* object, OwnedRef (*build_dtype)()) {
+    PyTypeObject* array_type = numpy::array_type();
+    if (!PyObject_TypeCheck(object, array_type) || numpy::array_fields(object).nd != 1 ||
+        !has_record_dtype(object, build_dtype)) {
+        throw_error(ErrorState::cast_failure(object, reinterpret_cast<PyObject*>(array_type)));
+    }
+}
+
+ReadOnlyArray convert_record_array(const char* name, PyObject* object, OwnedRef (*build_dtype)()) {
+    convert_argument(name, [&] { check_record_array(object, build_dtype); });
+    return ReadOnlyArray::acquire(object);
+}
+
+// A new list of new Points; a Point that cannot be allocated releases the list built so far.
+OwnedRef point_list(const PointList& points) {
+    OwnedRef list = expect_object(PyList_New(static_cast<Py_ssize_t>(points.size())));
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), make_point(points[i]).release());
+    }
+    return list;
+}
+
 OwnedRef find_path(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
     std::array<PyObject*, 5> slots{};
     bind_fastcall(kFindPathSignature, arguments, positional_count, keyword_names, slots);
-    throw_error(PyExc_NotImplementedError, "find_path is not available yet");
+    // Declared in acquisition order, so unwinding releases edges before nodes.
+    ReadOnlyArray nodes = convert_record_array("nodes", slots[0], build_node_dtype);
+    ReadOnlyArray edges = convert_record_array("edges", slots[1], build_edge_dtype);
+    const std::uint32_t start = convert_argument("start", [&] { return to_u32(slots[2]); });
+    const std::uint32_t target = convert_argument("target", [&] { return to_u32(slots[3]); });
+    const PointValue target_point = convert_argument("target_point", [&] { return to_point_value(slots[4]); });
+
+    const RecordTable node_table = nodes.table(kNodesTableSite);
+    const RecordTable edge_table = edges.table(kEdgesTableSite);
+    std::optional<PointList> route =
+        search_path(Graph(node_table.data, node_table.count, edge_table.data, edge_table.count), start, target);
+
+    edges.release();
+    nodes.release();
+    PointList points = route ? std::move(*route) : PointList();
+    points.push_back(target_point, here());
+    return point_list(points);
 }
 
 PyObject* find_path_entry(PyObject*, PyObject* const* arguments, Py_ssize_t positional_count,

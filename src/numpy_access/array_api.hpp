@@ -14,6 +14,26 @@ constexpr int kFloat32TypeNumber = 11;  // NPY_FLOAT
 // NPY_UINT (6) otherwise.
 constexpr int kUnsigned32TypeNumber = sizeof(unsigned long) == 4 ? 8 : 6;
 
+// Array flags read by this module.
+constexpr int kCContiguousFlag = 0x1;  // NPY_ARRAY_C_CONTIGUOUS
+constexpr int kFContiguousFlag = 0x2;  // NPY_ARRAY_F_CONTIGUOUS
+
+// The leading fields of NumPy's public array object layout; the same in NumPy 1 and 2.
+struct ArrayObject {
+    PyObject head;
+    char* data;
+    int nd;
+    Py_ssize_t* dimensions;
+    Py_ssize_t* strides;
+    PyObject* base;
+    PyObject* descr;
+    int flags;
+};
+
+inline const ArrayObject& array_fields(PyObject* array) noexcept {
+    return *reinterpret_cast<const ArrayObject*>(array);
+}
+
 // Each of these loads the table at first use; a failure to load it is the internal
 // failure "Failed to access NumPy array API capsule: {error}".
 PyTypeObject* array_type();                                         // slot 2
@@ -21,5 +41,20 @@ PyObject* descr_from_type(int type_number);                         // slot 45: 
 int descr_converter2(PyObject* object, PyObject** descriptor);      // slot 175: 1 on success
 bool equiv_types(PyObject* first, PyObject* second);                // slot 182
 std::uint32_t feature_version();                                    // slot 211, called once
+
+// NumPy's core package, "numpy._core" for NumPy 2 and later, else "numpy.core", and
+// its multiarray module. Looked up once; a failure is thrown as its PythonError.
+const char* core_module_name();
+const char* multiarray_module_name();
+
+// The pointer of a capsule named `name` (null for an unnamed one). An object that is
+// not exactly a capsule is the cast failure to 'PyCapsule'. Throws PythonError.
+void* capsule_pointer(PyObject* object, const char* name);
+
+// `object` is an ndarray or an instance of a subclass.
+bool is_array(PyObject* object);
+
+// The item size of a dtype descriptor, read in the layout of the loaded NumPy.
+Py_ssize_t element_size(PyObject* descriptor);
 
 }  // namespace walkmesh::numpy

@@ -1,0 +1,137 @@
+// The navigation graph as the search sees it: the node and edge record tables, read
+// in place at any alignment. No index is built and nothing is validated in advance;
+// the only check here is that a node's run lies within the edge table. No Python here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+
+#include "boundary/panic.hpp"
+#include "geometry.hpp"
+
+namespace walkmesh {
+
+inline constexpr std::size_t node_record_size = 16;
+inline constexpr std::size_t edge_record_size = 28;
+
+namespace record {
+
+inline std::uint32_t read_u32(const std::byte* field) noexcept {
+    std::uint32_t value;
+    std::memcpy(&value, field, sizeof value);
+    return value;
+}
+
+inline PointValue read_point(const std::byte* field) noexcept {
+    float xy[2];
+    std::memcpy(xy, field, sizeof xy);
+    return {xy[0], xy[1]};
+}
+
+}  // namespace record
+
+// The fields of one node record.
+struct NodeRecord {
+    PointValue centroid;
+    std::uint32_t edge_start;
+    std::uint32_t edge_count;
+};
+
+// One edge record, read field by field where it lies.
+class EdgeRef {
+public:
+    explicit EdgeRef(const std::byte* record) noexcept : record_(record) {}
+    std::uint32_t to() const noexcept { return record::read_u32(record_ + 0); }
+    std::uint32_t cost() const noexcept { return record::read_u32(record_ + 4); }
+    PointValue left() const noexcept { return record::read_point(record_ + 8); }
+    PointValue right() const noexcept { return record::read_point(record_ + 16); }
+
+private:
+    const std::byte* record_;
+};
+
+// A node's outgoing edges: a contiguous run of the edge table, in table order.
+class EdgeRun {
+public:
+    class iterator {
+    public:
+        using value_type = EdgeRef;
+        using difference_type = std::ptrdiff_t;
+        iterator() noexcept = default;
+        explicit iterator(const std::byte* record) noexcept : record_(record) {}
+        EdgeRef operator*() const noexcept { return EdgeRef(record_); }
+        iterator& operator++() noexcept {
+            record_ += edge_record_size;
+            return *this;
+        }
+        iterator operator++(int) noexcept {
+            iterator before = *this;
+            ++*this;
+            return before;
+        }
+        bool operator==(const iterator&) const noexcept = default;
+
+    private:
+        const std::byte* record_ = nullptr;
+    };
+
+    EdgeRun(const std::byte* first, std::uint32_t count) noexcept : first_(first), count_(count) {}
+    std::uint32_t size() const noexcept { return count_; }
+    EdgeRef operator[](std::uint32_t k) const noexcept {
+        return EdgeRef(first_ + std::size_t{k} * edge_record_size);
+    }
+    iterator begin() const noexcept { return iterator(first_); }
+    iterator end() const noexcept { return iterator(first_ + std::size_t{count_} * edge_record_size); }
+
+private:
+    const std::byte* first_;
+    std::uint32_t count_;
+};
+
+// Read-only view of the two record tables, borrowed for one search.
+class Graph {
+public:
+    Graph(const std::byte* node_data, std::size_t node_count, const std::byte* edge_data,
+          std::size_t edge_count) noexcept
+        : nodes_(node_data), node_count_(node_count), edges_(edge_data), edge_count_(edge_count) {}
+
+    std::size_t node_count() const noexcept { return node_count_; }
+    std::size_t edge_count() const noexcept { return edge_count_; }
+
+    // Node lookup; the caller has tested i against node_count().
+    NodeRecord node(std::uint32_t i) const noexcept {
+        const std::byte* fields = node_record(i);
+        return {record::read_point(fields + 0), record::read_u32(fields + 8),
+                record::read_u32(fields + 12)};
+    }
+    PointValue centroid(std::uint32_t i) const noexcept {
+        return record::read_point(node_record(i));
+    }
+
+    // The run of node `i` (tested against node_count() by the caller). A run that
+    // does not lie within the edge table fails at `where` with start, wrapped end
+    // and edge count; a run of length 0 is tested too.
+    EdgeRun edges_of(std::uint32_t i, SourceLocation where) const {
+        const NodeRecord fields = node(i);
+        const std::uint32_t start = fields.edge_start;
+        const std::uint32_t end = start + fields.edge_count;
+        if (end < start || end > edge_count_) {
+            panic_slice(start, end, edge_count_, where);
+        }
+        return EdgeRun(edges_ + std::size_t{start} * edge_record_size, end - start);
+    }
+
+private:
+    const std::byte* node_record(std::uint32_t i) const noexcept {
+        return nodes_ + std::size_t{i} * node_record_size;
+    }
+
+    const std::byte* nodes_;
+    std::size_t node_count_;
+    const std::byte* edges_;
+    std::size_t edge_count_;
+};
+
+}  // namespace walkmesh

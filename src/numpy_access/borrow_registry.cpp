@@ -1,0 +1,279 @@
+// The shared array-borrow registry: its lookup on the multiarray module, and the
+// registry this module installs when there is none (borrow keys, base addresses,
+// the conflict rule and the four operations that other modules call).
+#include "numpy_access/borrow_registry.hpp"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <string>
+#include <unordered_map>
+
+#include "boundary/error_state.hpp"
+#include "boundary/once_cell.hpp"
+#include "numpy_access/array_api.hpp"
+
+namespace walkmesh::numpy {
+namespace {
+
+constexpr const char* kCapsuleName = "_RUST_NUMPY_BORROW_CHECKING_API";
+constexpr std::uint64_t kVersion = 1;
+
+// What one borrow covers: the byte range the array's elements span, its data
+// pointer and the greatest common divisor of its strides.
+struct BorrowKey {
+    std::uintptr_t range_start;
+    std::uintptr_t range_end;
+    std::uintptr_t data;
+    std::intptr_t stride_divisor;
+
+    bool operator==(const BorrowKey&) const = default;
+
+    // Both can reach a common byte: the ranges overlap and the data pointers lie on a
+    // common stride lattice.
+    bool conflicts_with(const BorrowKey& other) const noexcept {
+        if (range_start >= other.range_end || other.range_start >= range_end) {
+            return false;
+        }
+        const auto distance = static_cast<std::intptr_t>(data - other.data);
+        const std::intptr_t divisor = std::gcd(stride_divisor, other.stride_divisor);
+        // Only all-zero strides give 0: such views reach one element each.
+        return divisor == 0 ? distance == 0 : distance % divisor == 0;
+    }
+};
+
+struct BorrowKeyHash {
+    std::size_t operator()(const BorrowKey& key) const noexcept {
+        std::size_t hash = std::hash<std::uintptr_t>{}(key.range_start);
+        for (std::uintptr_t part : {key.range_end, key.data, static_cast<std::uintptr_t>(key.stride_divisor)}) {
+            hash = hash * 31 + std::hash<std::uintptr_t>{}(part);
+        }
+        return hash;
+    }
+};
+
+BorrowKey borrow_key(PyObject* array) {
+    const ArrayObject& fields = array_fields(array);
+    const auto data = reinterpret_cast<std::uintptr_t>(fields.data);
+    BorrowKey key{data, data, data, fields.nd == 0 ? 1 : 0};
+    bool empty = fields.nd == 0;
+    std::intptr_t low = 0;
+    std::intptr_t high = 0;
+    for (int axis = 0; axis < fields.nd; ++axis) {
+        const std::intptr_t length = fields.dimensions[axis];
+        const std::intptr_t stride = fields.strides[axis];
+        empty = empty || length == 0;
+        const std::intptr_t reach = (length - 1) * stride;
+        (reach < 0 ? low : high) += reach;
+        key.stride_divisor = std::gcd(key.stride_divisor, stride);
+    }
+    if (!empty) {
+        key.range_start = data + static_cast<std::uintptr_t>(low);
+        key.range_end = data + static_cast<std::uintptr_t>(high) +
+                        static_cast<std::uintptr_t>(element_size(fields.descr));
+    }
+    return key;
+}
+
+// The array that owns the memory: follow `base` through arrays; the last array when
+// its base is empty, else the first base object that is not an array.
+std::uintptr_t base_address(PyObject* array) {
+    PyObject* current = array;
+    while (PyObject* base = array_fields(current).base) {
+        if (!is_array(base)) {
+            return reinterpret_cast<std::uintptr_t>(base);
+        }
+        current = base;
+    }
+    return reinterpret_cast<std::uintptr_t>(current);
+}
+
+[[noreturn]] void zero_count_stored() { panic("borrow registry holds a zero borrow count", here()); }
+
+// The registry this module installs: base address -> borrow key -> count, where a
+// positive count is the number of read borrows and -1 marks one exclusive borrow.
+class RegistryState {
+public:
+    int acquire_shared(PyObject* array) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::uintptr_t base = base_address(array);
+        const BorrowKey key = borrow_key(array);
+        auto found = borrows_.find(base);
+        if (found == borrows_.end()) {
+            borrows_[base].emplace(key, 1);
+            return 0;
+        }
+        Counts& counts = found->second;
+        if (auto entry = counts.find(key); entry != counts.end()) {
+            std::intptr_t& readers = entry->second;
+            if (readers == 0) {
+                zero_count_stored();
+            }
+            if (readers < 0 || readers == INTPTR_MAX) {
+                return -1;
+            }
+            ++readers;
+            return 0;
+        }
+        for (const auto& [other, count] : counts) {
+            if (count < 0 && key.conflicts_with(other)) {
+                return -1;
+            }
+        }
+        counts.emplace(key, 1);
+        return 0;
+    }
+
+    int acquire_exclusive(PyObject* array) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::uintptr_t base = base_address(array);
+        const BorrowKey key = borrow_key(array);
+        Counts& counts = borrows_[base];
+        if (auto entry = counts.find(key); entry != counts.end()) {
+            if (entry->second == 0) {
+                zero_count_stored();
+            }
+            return -1;
+        }
+        for (const auto& [other, count] : counts) {
+            if (key.conflicts_with(other)) {
+                return -1;
+            }
+        }
+        counts.emplace(key, -1);
+        return 0;
+    }
+
+    void release_shared(PyObject* array) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::uintptr_t base = base_address(array);
+        auto [counts, entry] = held_entry(base, borrow_key(array));
+        if (--entry->second == 0) {
+            counts.erase(entry);
+            drop_if_empty(base);
+        }
+    }
+
+    void release_exclusive(PyObject* array) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::uintptr_t base = base_address(array);
+        auto [counts, entry] = held_entry(base, borrow_key(array));
+        counts.erase(entry);
+        drop_if_empty(base);
+    }
+
+private:
+    using Counts = std::unordered_map<BorrowKey, std::intptr_t, BorrowKeyHash>;
+
+    // Releasing a borrow that is not held is an internal failure.
+    std::pair<Counts&, Counts::iterator> held_entry(std::uintptr_t base, const BorrowKey& key) {
+        auto found = borrows_.find(base);
+        if (found == borrows_.end()) {
+            panic_unwrap_none(here());
+        }
+        auto entry = found->second.find(key);
+        if (entry == found->second.end()) {
+            panic_unwrap_none(here());
+        }
+        return {found->second, entry};
+    }
+
+    void drop_if_empty(std::uintptr_t base) {
+        if (auto found = borrows_.find(base); found != borrows_.end() && found->second.empty()) {
+            borrows_.erase(found);
+        }
+    }
+
+    std::mutex mutex_;
+    std::unordered_map<std::uintptr_t, Counts> borrows_;
+};
+
+RegistryState& state_of(void* state) { return *static_cast<RegistryState*>(state); }
+
+// The operations other modules call through the record: C callbacks, so an internal
+// failure inside one ends the process instead of unwinding into foreign frames.
+int acquire_shared(void* state, PyObject* array) {
+    return without_unwinding([&] { return state_of(state).acquire_shared(array); });
+}
+int acquire_exclusive(void* state, PyObject* array) {
+    return without_unwinding([&] { return state_of(state).acquire_exclusive(array); });
+}
+void release_shared(void* state, PyObject* array) {
+    without_unwinding([&] { state_of(state).release_shared(array); });
+}
+void release_exclusive(void* state, PyObject* array) {
+    without_unwinding([&] { state_of(state).release_exclusive(array); });
+}
+
+// The record and the state it points to, owned by the capsule that publishes them.
+struct InstalledRegistry {
+    RegistryState state;
+    BorrowApi api{kVersion, &state, acquire_shared, acquire_exclusive, release_shared, release_exclusive};
+};
+
+void destroy_installed(PyObject* capsule) {
+    without_unwinding([&] { delete static_cast<InstalledRegistry*>(PyCapsule_GetContext(capsule)); });
+}
+
+OwnedRef install_registry(PyObject* multiarray) {
+    auto installed = std::make_unique<InstalledRegistry>();
+    OwnedRef capsule = require(PyCapsule_New(&installed->api, kCapsuleName, destroy_installed));
+    require_status(PyCapsule_SetContext(capsule.get(), installed.release()));
+    require_status(PyObject_SetAttrString(multiarray, kCapsuleName, capsule.get()));
+    return capsule;
+}
+
+const BorrowApi* find_or_install_registry() {
+    // Borrow keys read the descriptor layout: settle it while the GIL is surely held.
+    feature_version();
+    OwnedRef multiarray = require(PyImport_ImportModule(multiarray_module_name()));
+    OwnedRef capsule = OwnedRef::steal(PyObject_GetAttrString(multiarray.get(), kCapsuleName));
+    if (!capsule) {
+        PyErr_Clear();
+        capsule = install_registry(multiarray.get());
+    }
+    const auto* api = static_cast<const BorrowApi*>(capsule_pointer(capsule.get(), kCapsuleName));
+    std::uint64_t version = 0;
+    std::memcpy(&version, api, sizeof version);
+    if (version < 1) {
+        throw_error(PyExc_TypeError, "Version " + std::to_string(version) +
+                                         " of borrow checking API is not supported by this version of rust-numpy");
+    }
+    // The capsule keeps the record alive: hold it for the rest of the process.
+    static_cast<void>(capsule.release());
+    return api;
+}
+
+OnceCell<const BorrowApi*> registry_cell;
+
+const BorrowApi& registry() {
+    if (const BorrowApi* const* filled = registry_cell.get()) {
+        return **filled;
+    }
+    try {
+        return *registry_cell.get_or_fill(find_or_install_registry);
+    } catch (PythonError& error) {
+        panic("Interal borrow checking API error: " + error.state.render(), here());
+    }
+}
+
+}  // namespace
+
+bool acquire_read_borrow(PyObject* array) {
+    const BorrowApi& api = registry();
+    const int code = api.acquire_shared(api.state, array);
+    if (code == 0 || code == -1) {
+        return code == 0;
+    }
+    panic("Unexpected return code " + std::to_string(code) + " from borrow checking API", here());
+}
+
+void release_read_borrow(PyObject* array) noexcept {
+    without_unwinding([&] {
+        const BorrowApi& api = registry();
+        api.release_shared(api.state, array);
+    });
+}
+
+}  // namespace walkmesh::numpy

@@ -1,0 +1,29 @@
+// The process-wide array-borrow registry that extension modules share through the
+// capsule "_RUST_NUMPY_BORROW_CHECKING_API" on NumPy's multiarray module: found there,
+// or installed by this module when no other module installed it first.
+#pragma once
+
+#include <cstdint>
+
+#include "boundary/python.hpp"
+
+namespace walkmesh::numpy {
+
+// The capsule's record, in the native layout every module of the process reads.
+struct BorrowApi {
+    std::uint64_t version;
+    void* state;
+    int (*acquire_shared)(void* state, PyObject* array);
+    int (*acquire_exclusive)(void* state, PyObject* array);
+    void (*release_shared)(void* state, PyObject* array);
+    void (*release_exclusive)(void* state, PyObject* array);
+};
+
+// Registers a read-only borrow of `array`: true when granted, false when an
+// exclusive borrow held elsewhere refuses it. Needs the GIL.
+bool acquire_read_borrow(PyObject* array);
+
+// Ends a read-only borrow taken by acquire_read_borrow. Needs the GIL.
+void release_read_borrow(PyObject* array) noexcept;
+
+}  // namespace walkmesh::numpy

@@ -1,0 +1,75 @@
+// The open queue: the order entries leave in, and its growth.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "open_queue.hpp"
+
+namespace walkmesh {
+namespace {
+
+constexpr SourceLocation test_site{"tests/cpp/test_open_queue", 1, 1};
+
+TEST(OpenQueue, SmallerFFirstThenHigherNode) {
+    OpenQueue queue;
+    for (OpenEntry entry : {OpenEntry{7, 1}, OpenEntry{3, 3}, OpenEntry{3, 5}, OpenEntry{0, 0},
+                            OpenEntry{3, 4294967295u}, OpenEntry{4294967295u, 9}}) {
+        queue.insert(entry, test_site);
+    }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> order;
+    while (!queue.empty()) {
+        const OpenEntry entry = queue.take_first();
+        order.emplace_back(entry.f, entry.node);
+    }
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected{
+        {0, 0}, {3, 4294967295u}, {3, 5}, {3, 3}, {7, 1}, {4294967295u, 9}};
+    EXPECT_EQ(order, expected);
+}
+
+TEST(OpenQueue, InterleavedInsertsAndTakesFollowTheOrder) {
+    // A sorted set with the same order is the reference.
+    const auto before = [](OpenEntry a, OpenEntry b) { return goes_before(a, b); };
+    std::set<OpenEntry, decltype(before)> reference(before);
+    OpenQueue queue;
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 20000; ++round) {
+        if (random() % 3 != 0 || reference.empty()) {
+            const OpenEntry entry{static_cast<std::uint32_t>(random() % 64),
+                                  static_cast<std::uint32_t>(random() % 64)};
+            if (reference.insert(entry).second) {
+                queue.insert(entry, test_site);
+            }
+        } else {
+            const OpenEntry expected = *reference.begin();
+            reference.erase(reference.begin());
+            const OpenEntry taken = queue.take_first();
+            ASSERT_EQ(taken.f, expected.f) << "round " << round;
+            ASSERT_EQ(taken.node, expected.node) << "round " << round;
+        }
+        ASSERT_EQ(queue.size(), reference.size());
+    }
+}
+
+TEST(OpenQueue, GrowsFromNothingToFourThenDoubles) {
+    OpenQueue queue;
+    EXPECT_EQ(queue.capacity(), 0u);
+    std::vector<std::size_t> capacities;
+    for (std::uint32_t i = 0; i < 17; ++i) {
+        queue.insert({i, i}, test_site);
+        capacities.push_back(queue.capacity());
+    }
+    const std::vector<std::size_t> expected{4, 4, 4, 4, 8, 8, 8, 8, 16, 16, 16, 16,
+                                            16, 16, 16, 16, 32};
+    EXPECT_EQ(capacities, expected);
+    // Taking out never shrinks it.
+    while (!queue.empty()) {
+        queue.take_first();
+    }
+    EXPECT_EQ(queue.capacity(), 32u);
+}
+
+}  // namespace
+}  // namespace walkmesh
