@@ -121,10 +121,10 @@ OwnedRef find_path(PyObject* const* arguments, Py_ssize_t positional_count, PyOb
     std::optional<PointList> route =
         search_path(Graph(node_table.data, node_table.count, edge_table.data, edge_table.count), start, target);
 
-    edges.release();
-    nodes.release();
     PointList points = route ? std::move(*route) : PointList();
     points.push_back(target_point, here());
+    edges.release();
+    nodes.release();
     return point_list(points);
 }
 
