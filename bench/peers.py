@@ -31,7 +31,8 @@ class Graph:
 
     @classmethod
     def from_tables(cls, nodes: np.ndarray, edges: np.ndarray) -> "Graph":
-        sources = np.repeat(np.arange(len(nodes), dtype=np.int64), nodes["edge_count"].astype(np.int64))
+        # Counts of repeats must be the platform index type (32 bits on 32-bit ARM).
+        sources = np.repeat(np.arange(len(nodes), dtype=np.int64), nodes["edge_count"].astype(np.intp))
         pair_cost: Dict[Tuple[int, int], int] = {}
         for u, v, cost in zip(sources.tolist(), edges["to"].tolist(), edges["cost"].tolist()):
             if cost < pair_cost.get((u, v), math.inf):
