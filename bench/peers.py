@@ -51,10 +51,17 @@ class Graph:
     def estimates(self, target: int) -> List[int]:
         """Every node's estimate towards `target`, as walkmesh computes it: float32
         differences, each product and the sum rounded to float32, float32 square root,
-        truncated. The meshes' centroids are finite, so no saturation is needed."""
-        dx = self.centroid_x[target] - self.centroid_x
-        dy = self.centroid_y[target] - self.centroid_y
-        return np.sqrt(dy * dy + dx * dx).astype(np.uint32).tolist()
+        truncated. Each step runs in float64 and is rounded to float32 at once, which
+        gives exactly the float32 result: NumPy's own float32 loops may flush tiny
+        values or approximate the square root (they do on 32-bit ARM). The meshes'
+        centroids are finite, so no saturation is needed."""
+        def f32(values: np.ndarray) -> np.ndarray:
+            return values.astype(np.float32).astype(np.float64)
+
+        dx = f32(np.float64(self.centroid_x[target]) - self.centroid_x.astype(np.float64))
+        dy = f32(np.float64(self.centroid_y[target]) - self.centroid_y.astype(np.float64))
+        squared = f32(f32(dy * dy) + f32(dx * dx))
+        return f32(np.sqrt(squared)).astype(np.uint32).tolist()
 
     def path_cost(self, path: List[int]) -> int:
         return sum(self.pair_cost[u, v] for u, v in zip(path, path[1:]))

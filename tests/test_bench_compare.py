@@ -7,7 +7,7 @@ import sys
 from pathlib import Path
 
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import reference
@@ -55,11 +55,13 @@ finite = st.floats(-1e4, 1e4, width=32)
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.lists(st.tuples(finite, finite), min_size=1, max_size=40), st.data())
-def test_the_peers_estimate_is_walkmeshs(centroids, data):
+@given(st.lists(st.tuples(finite, finite), min_size=1, max_size=40), st.integers(0, 39))
+# A square root just below an integer, where NumPy's float32 loop on 32-bit ARM rounds wrongly.
+@example([(-5309.572265625, -1378.05517578125), (2039.461181640625, -10000.0)], 0)
+def test_the_peers_estimate_is_walkmeshs(centroids, target):
     nodes = make_nodes([((x, y), 0, 0) for x, y in centroids])
     graph = peers.Graph.from_tables(nodes, make_edges([]))
-    target = data.draw(st.integers(0, len(centroids) - 1))
+    target %= len(centroids)
     goal = centroids[target]
     expected = [reference.estimate(point, goal) for point in centroids]
     assert graph.estimates(target) == expected
