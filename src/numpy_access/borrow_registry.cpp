@@ -224,7 +224,14 @@ OwnedRef install_registry(PyObject* multiarray) {
     return capsule;
 }
 
-const BorrowApi* find_or_install_registry() {
+// The registry record and the capsule that keeps it valid. The capsule's reference is
+// held here for the rest of the process, where leak checkers can still see it.
+struct FoundRegistry {
+    PyObject* capsule;
+    const BorrowApi* api;
+};
+
+FoundRegistry find_or_install_registry() {
     // Borrow keys read the descriptor layout: settle it while the GIL is surely held.
     feature_version();
     OwnedRef multiarray = require(PyImport_ImportModule(multiarray_module_name()));
@@ -240,19 +247,17 @@ const BorrowApi* find_or_install_registry() {
         throw_error(PyExc_TypeError, "Version " + std::to_string(version) +
                                          " of borrow checking API is not supported by this version of rust-numpy");
     }
-    // The capsule keeps the record alive: hold it for the rest of the process.
-    static_cast<void>(capsule.release());
-    return api;
+    return {capsule.release(), api};
 }
 
-OnceCell<const BorrowApi*> registry_cell;
+OnceCell<FoundRegistry> registry_cell;
 
 const BorrowApi& registry() {
-    if (const BorrowApi* const* filled = registry_cell.get()) {
-        return **filled;
+    if (const FoundRegistry* filled = registry_cell.get()) {
+        return *filled->api;
     }
     try {
-        return *registry_cell.get_or_fill(find_or_install_registry);
+        return *registry_cell.get_or_fill(find_or_install_registry).api;
     } catch (PythonError& error) {
         panic("Interal borrow checking API error: " + error.state.render(), here());
     }
