@@ -1,5 +1,7 @@
 """The shared array-borrow registry, used through its capsule the way another
 extension module uses it, and find_path's read borrows in it."""
+import signal
+
 import numpy as np
 import pytest
 
@@ -146,8 +148,8 @@ def test_releasing_what_is_not_held_ends_the_process(python_run):
         from graphs import RegistryClient
         import numpy as np
         RegistryClient().release_shared(np.zeros(3))
-    """, env={"PYTHONPATH": pythonpath_with_tests()})
-    assert result.returncode != 0
+    """, env={"PYTHONPATH": pythonpath_with_tests()}, expect_abort=True)
+    assert result.returncode == -signal.SIGABRT
     assert "called `Option::unwrap()` on a `None` value" in result.stderr
 
 
