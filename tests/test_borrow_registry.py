@@ -235,3 +235,22 @@ def test_registry_attribute_that_is_not_a_capsule(python_run):
     assert result.stdout.startswith("Interal borrow checking API error: PyErr { type: <class 'TypeError'>, "
                                     "value: TypeError(\"'int' object cannot be cast as 'PyCapsule'\")")
 
+
+
+def test_views_whose_reach_overflows_the_address_space(registry):
+    # as_strided lets shapes and strides claim more than the address space; computing
+    # their borrow keys overflowed signed arithmetic. Nothing here reads the data.
+    from numpy.lib.stride_tricks import as_strided
+    from walkmesh_tools import EDGE_DTYPE, NODE_DTYPE
+
+    base = np.zeros(2, NODE_DTYPE)
+    views = [as_strided(base, shape=(2**58,), strides=(2**10,)),
+             as_strided(base, shape=(2**58,), strides=(-2**10,)),
+             as_strided(base, shape=(3,), strides=(-2**63,))]
+    edges = np.zeros(1, EDGE_DTYPE)
+    for view in views:
+        with pytest.raises(BaseException) as caught:
+            find_path(view, edges, 0, 0, Point(0, 0))
+        assert caught.value.args == ("called `Result::unwrap()` on an `Err` value: NotContiguousError",)
+        assert registry.can_borrow_exclusively(view)
+    assert registry.can_borrow_exclusively(base)

@@ -21,12 +21,14 @@ constexpr const char* kCapsuleName = "_RUST_NUMPY_BORROW_CHECKING_API";
 constexpr std::uint64_t kVersion = 1;
 
 // What one borrow covers: the byte range the array's elements span, its data
-// pointer and the greatest common divisor of its strides.
+// pointer and the greatest common divisor of its strides. All of it is computed in
+// unsigned, wrapping arithmetic: shapes and strides come from the caller (an
+// as_strided view may claim a reach beyond the address space) and must not overflow.
 struct BorrowKey {
     std::uintptr_t range_start;
     std::uintptr_t range_end;
     std::uintptr_t data;
-    std::intptr_t stride_divisor;
+    std::uintptr_t stride_divisor;
 
     bool operator==(const BorrowKey&) const = default;
 
@@ -36,8 +38,8 @@ struct BorrowKey {
         if (range_start >= other.range_end || other.range_start >= range_end) {
             return false;
         }
-        const auto distance = static_cast<std::intptr_t>(data - other.data);
-        const std::intptr_t divisor = std::gcd(stride_divisor, other.stride_divisor);
+        const std::uintptr_t distance = data >= other.data ? data - other.data : other.data - data;
+        const std::uintptr_t divisor = std::gcd(stride_divisor, other.stride_divisor);
         // Only all-zero strides give 0: such views reach one element each.
         return divisor == 0 ? distance == 0 : distance % divisor == 0;
     }
@@ -46,32 +48,37 @@ struct BorrowKey {
 struct BorrowKeyHash {
     std::size_t operator()(const BorrowKey& key) const noexcept {
         std::size_t hash = std::hash<std::uintptr_t>{}(key.range_start);
-        for (std::uintptr_t part : {key.range_end, key.data, static_cast<std::uintptr_t>(key.stride_divisor)}) {
+        for (std::uintptr_t part : {key.range_end, key.data, key.stride_divisor}) {
             hash = hash * 31 + std::hash<std::uintptr_t>{}(part);
         }
         return hash;
     }
 };
 
+std::uintptr_t magnitude(std::intptr_t value) noexcept {
+    const auto bits = static_cast<std::uintptr_t>(value);
+    return value < 0 ? std::uintptr_t{0} - bits : bits;
+}
+
 BorrowKey borrow_key(PyObject* array) {
     const ArrayObject& fields = array_fields(array);
     const auto data = reinterpret_cast<std::uintptr_t>(fields.data);
-    BorrowKey key{data, data, data, fields.nd == 0 ? 1 : 0};
+    BorrowKey key{data, data, data, fields.nd == 0 ? 1u : 0u};
     bool empty = fields.nd == 0;
-    std::intptr_t low = 0;
-    std::intptr_t high = 0;
+    // Sums of the negative and of the non-negative reaches (length - 1) * stride.
+    std::uintptr_t low = 0;
+    std::uintptr_t high = 0;
     for (int axis = 0; axis < fields.nd; ++axis) {
         const std::intptr_t length = fields.dimensions[axis];
         const std::intptr_t stride = fields.strides[axis];
         empty = empty || length == 0;
-        const std::intptr_t reach = (length - 1) * stride;
-        (reach < 0 ? low : high) += reach;
-        key.stride_divisor = std::gcd(key.stride_divisor, stride);
+        const std::uintptr_t reach = static_cast<std::uintptr_t>(length - 1) * static_cast<std::uintptr_t>(stride);
+        (stride < 0 ? low : high) += reach;
+        key.stride_divisor = std::gcd(key.stride_divisor, magnitude(stride));
     }
     if (!empty) {
-        key.range_start = data + static_cast<std::uintptr_t>(low);
-        key.range_end = data + static_cast<std::uintptr_t>(high) +
-                        static_cast<std::uintptr_t>(element_size(fields.descr));
+        key.range_start = data + low;
+        key.range_end = data + high + static_cast<std::uintptr_t>(element_size(fields.descr));
     }
     return key;
 }
