@@ -60,17 +60,17 @@ std::uintptr_t magnitude(std::intptr_t value) noexcept {
     return value < 0 ? std::uintptr_t{0} - bits : bits;
 }
 
-BorrowKey borrow_key(PyObject* array) {
-    const ArrayObject& fields = array_fields(array);
-    const auto data = reinterpret_cast<std::uintptr_t>(fields.data);
-    BorrowKey key{data, data, data, fields.nd == 0 ? 1u : 0u};
-    bool empty = fields.nd == 0;
+BorrowKey borrow_key(const char* data_pointer, int nd, const Py_ssize_t* dimensions, const Py_ssize_t* strides,
+                     PyObject* descr) {
+    const auto data = reinterpret_cast<std::uintptr_t>(data_pointer);
+    BorrowKey key{data, data, data, nd == 0 ? 1u : 0u};
+    bool empty = nd == 0;
     // Sums of the negative and of the non-negative reaches (length - 1) * stride.
     std::uintptr_t low = 0;
     std::uintptr_t high = 0;
-    for (int axis = 0; axis < fields.nd; ++axis) {
-        const std::intptr_t length = fields.dimensions[axis];
-        const std::intptr_t stride = fields.strides[axis];
+    for (int axis = 0; axis < nd; ++axis) {
+        const std::intptr_t length = dimensions[axis];
+        const std::intptr_t stride = strides[axis];
         empty = empty || length == 0;
         const std::uintptr_t reach = static_cast<std::uintptr_t>(length - 1) * static_cast<std::uintptr_t>(stride);
         (stride < 0 ? low : high) += reach;
@@ -78,9 +78,20 @@ BorrowKey borrow_key(PyObject* array) {
     }
     if (!empty) {
         key.range_start = data + low;
-        key.range_end = data + high + static_cast<std::uintptr_t>(element_size(fields.descr));
+        key.range_end = data + high + static_cast<std::uintptr_t>(element_size(descr));
     }
     return key;
+}
+
+BorrowKey borrow_key(PyObject* array) {
+    const ArrayObject& fields = array_fields(array);
+    return borrow_key(fields.data, fields.nd, fields.dimensions, fields.strides, fields.descr);
+}
+
+// The key of a one-dimensional array as it was laid out; the caller keeps the
+// descriptor alive.
+BorrowKey borrow_key(const ArrayLayout& layout) {
+    return borrow_key(layout.data, 1, &layout.length, &layout.stride, const_cast<PyObject*>(layout.descr));
 }
 
 // The array that owns the memory: follow `base` through arrays; the last array when
@@ -154,12 +165,13 @@ public:
 
     void release_shared(PyObject* array) {
         std::lock_guard<std::mutex> lock(mutex_);
-        const std::uintptr_t base = base_address(array);
-        auto [counts, entry] = held_entry(base, borrow_key(array));
-        if (--entry->second == 0) {
-            counts.erase(entry);
-            drop_if_empty(base);
-        }
+        release_shared_key(base_address(array), borrow_key(array));
+    }
+
+    // A read borrow taken under `key`, whatever the array looks like now.
+    void release_shared_as_taken(PyObject* array, const ArrayLayout& taken) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        release_shared_key(base_address(array), borrow_key(taken));
     }
 
     void release_exclusive(PyObject* array) {
@@ -172,6 +184,15 @@ public:
 
 private:
     using Counts = std::unordered_map<BorrowKey, std::intptr_t, BorrowKeyHash>;
+
+    // Needs mutex_.
+    void release_shared_key(std::uintptr_t base, const BorrowKey& key) {
+        auto [counts, entry] = held_entry(base, key);
+        if (--entry->second == 0) {
+            counts.erase(entry);
+            drop_if_empty(base);
+        }
+    }
 
     // Releasing a borrow that is not held is an internal failure.
     std::pair<Counts&, Counts::iterator> held_entry(std::uintptr_t base, const BorrowKey& key) {
@@ -281,9 +302,13 @@ bool acquire_read_borrow(PyObject* array) {
     panic("Unexpected return code " + std::to_string(code) + " from borrow checking API", here());
 }
 
-void release_read_borrow(PyObject* array) noexcept {
+void release_read_borrow(PyObject* array, const ArrayLayout& taken) noexcept {
     without_unwinding([&] {
         const BorrowApi& api = registry();
+        if (api.release_shared == release_shared && array_layout(array) != taken) {
+            state_of(api.state).release_shared_as_taken(array, taken);
+            return;
+        }
         api.release_shared(api.state, array);
     });
 }
