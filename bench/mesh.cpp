@@ -130,7 +130,8 @@ NavTables build_tables(const Mesh& mesh) {
                 continue;
             }
             const auto to = static_cast<std::uint32_t>(neighbour);
-            const Vertex& left = mesh.vertices[static_cast<std::size_t>(polygon.vertices[(j + n - 1) % n])];
+            const Vertex& left =
+                mesh.vertices[static_cast<std::size_t>(polygon.vertices[(j + n - 1) % n])];
             const Vertex& right = mesh.vertices[static_cast<std::size_t>(polygon.vertices[j])];
             append_field(tables.edges, to);
             append_field(tables.edges, crossing_cost(centroids[i], centroids[to]));
@@ -164,7 +165,8 @@ PointLocator::PointLocator(const Mesh& mesh) : mesh_(mesh) {
     }
     // About one polygon per bucket.
     const double area = std::max(1.0, (max_x_ - min_x_) * (max_y_ - min_y_));
-    bucket_size_ = std::max(1.0, std::sqrt(area / static_cast<double>(std::max<std::size_t>(1, mesh.polygons.size()))));
+    bucket_size_ = std::max(
+        1.0, std::sqrt(area / static_cast<double>(std::max<std::size_t>(1, mesh.polygons.size()))));
     columns_ = static_cast<std::size_t>((max_x_ - min_x_) / bucket_size_) + 1;
     rows_ = static_cast<std::size_t>((max_y_ - min_y_) / bucket_size_) + 1;
     buckets_.resize(columns_ * rows_);
@@ -178,7 +180,8 @@ PointLocator::PointLocator(const Mesh& mesh) : mesh_(mesh) {
             hi_y = std::max(hi_y, p.y);
         }
         for (std::size_t row = bucket_row(lo_y); row <= bucket_row(hi_y); ++row) {
-            for (std::size_t column = bucket_column(lo_x); column <= bucket_column(hi_x); ++column) {
+            for (std::size_t column = bucket_column(lo_x); column <= bucket_column(hi_x);
+                 ++column) {
                 buckets_[row * columns_ + column].push_back(static_cast<std::uint32_t>(i));
             }
         }
@@ -198,7 +201,8 @@ std::int64_t PointLocator::locate(Vertex point) const {
         point.y > max_y_) {
         return -1;
     }
-    for (const std::uint32_t i : buckets_[bucket_row(point.y) * columns_ + bucket_column(point.x)]) {
+    for (const std::uint32_t i :
+         buckets_[bucket_row(point.y) * columns_ + bucket_column(point.x)]) {
         if (contains(mesh_.polygons[i], point)) {
             return i;
         }
@@ -210,7 +214,8 @@ std::int64_t PointLocator::locate(Vertex point) const {
 bool PointLocator::contains(const Polygon& polygon, Vertex point) const {
     const std::size_t n = polygon.vertices.size();
     for (std::size_t j = 0; j < n; ++j) {
-        const Vertex& a = mesh_.vertices[static_cast<std::size_t>(polygon.vertices[(j + n - 1) % n])];
+        const Vertex& a =
+            mesh_.vertices[static_cast<std::size_t>(polygon.vertices[(j + n - 1) % n])];
         const Vertex& b = mesh_.vertices[static_cast<std::size_t>(polygon.vertices[j])];
         const double cross = (b.x - a.x) * (point.y - a.y) - (b.y - a.y) * (point.x - a.x);
         if (cross < 0) {
@@ -236,7 +241,8 @@ Workload scenario_workload(const Mesh& mesh, const std::string& scen_path) {
         std::istringstream fields(line);
         std::string bucket, map;
         double width = 0, height = 0, start_x = 0, start_y = 0, goal_x = 0, goal_y = 0;
-        if (!(fields >> bucket >> map >> width >> height >> start_x >> start_y >> goal_x >> goal_y)) {
+        if (!(fields >> bucket >> map >> width >> height >> start_x >> start_y >> goal_x >>
+              goal_y)) {
             throw std::runtime_error("malformed scenario line in " + scen_path + ": " + line);
         }
         const std::int64_t start = locator.locate({start_x, start_y});
@@ -245,7 +251,8 @@ Workload scenario_workload(const Mesh& mesh, const std::string& scen_path) {
             ++workload.skipped;
             continue;
         }
-        workload.queries.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(target),
+        workload.queries.push_back({static_cast<std::uint32_t>(start),
+                                    static_cast<std::uint32_t>(target),
                                     {static_cast<float>(goal_x), static_cast<float>(goal_y)}});
     }
     return workload;

@@ -115,6 +115,7 @@ std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std
             if (candidate < best_cost[to]) {
                 best_cost[to] = candidate;
                 came_from[to] = {1, u};
+                graph.prefetch_edges_of(to);
                 open.insert({candidate + heuristic(graph.centroid(to), goal), to},
                             astar_site::queue_capacity);
             }
@@ -125,7 +126,8 @@ std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std
 
 }  // namespace
 
-std::optional<PointList> search_path(const Graph& graph, std::uint32_t start, std::uint32_t target) {
+std::optional<PointList> search_path(const Graph& graph, std::uint32_t start,
+                                     std::uint32_t target) {
     NoObserver observer;
     return run_search(graph, start, target, observer);
 }
@@ -137,8 +139,8 @@ std::optional<PointList> search_path_with_stats(const Graph& graph, std::uint32_
     return run_search(graph, start, target, observer);
 }
 
-PointList walk_path(const Graph& graph, std::span<const Predecessor> came_from,
-                    std::uint32_t start, std::uint32_t target) {
+PointList walk_path(const Graph& graph, std::span<const Predecessor> came_from, std::uint32_t start,
+                    std::uint32_t target) {
     const std::size_t node_count = came_from.size();
     PointList points;
     std::uint32_t current = target;
@@ -158,7 +160,8 @@ PointList walk_path(const Graph& graph, std::span<const Predecessor> came_from,
         if (points.size() == node_count) {
             panic(chain_misses_start_message, astar_site::walk_chain_guard);
         }
-        const EdgeRef edge = first_edge_to(graph.edges_of(prev, astar_site::walk_predecessor_run), current);
+        const EdgeRun run = graph.edges_of(prev, astar_site::walk_predecessor_run);
+        const EdgeRef edge = first_edge_to(run, current);
         points.push_back(midpoint(edge.left(), edge.right()), astar_site::walk_points_capacity);
         if (prev == start) {
             break;

@@ -72,8 +72,8 @@ std::optional<PointList> search_path(const Graph& graph, std::uint32_t start, st
 // Follows `came_from` (one entry per node) back from `target` to `start` and returns
 // the portal midpoints in route order. A chain that does not reach the start within
 // as many steps as there are nodes fails with chain_misses_start_message.
-PointList walk_path(const Graph& graph, std::span<const Predecessor> came_from,
-                    std::uint32_t start, std::uint32_t target);
+PointList walk_path(const Graph& graph, std::span<const Predecessor> came_from, std::uint32_t start,
+                    std::uint32_t target);
 
 // What the benchmark measures besides time.
 struct SearchStats {

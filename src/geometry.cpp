@@ -27,10 +27,8 @@ PyObject* point_new(PyTypeObject* type, PyObject* arguments, PyObject* keywords)
 }
 
 PyGetSetDef point_attributes[] = {
-    {"x", get_f32<PointValue, &PointValue::x>, set_f32<PointValue, &PointValue::x>, nullptr,
-     const_cast<char*>("x")},
-    {"y", get_f32<PointValue, &PointValue::y>, set_f32<PointValue, &PointValue::y>, nullptr,
-     const_cast<char*>("y")},
+    f32_attribute<PointValue, &PointValue::x>("x"),
+    f32_attribute<PointValue, &PointValue::y>("y"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -24,29 +24,10 @@ struct EdgeFields {
     PointValue right;
 };
 
-// Reading a point-valued field gives a new Point holding a copy; the borrow is held
-// while it is allocated.
+// Reading a point-valued field gives a new Point holding a copy.
 template <class Payload, PointValue Payload::*Field>
-PyObject* get_point(PyObject* self, void*) {
-    return call_boundary([&] {
-        RecordObject<Payload>* record = as_record<Payload>(self);
-        SharedBorrow borrow(record->borrow);
-        return make_point(record->payload.*Field);
-    });
-}
-
-template <class Payload, PointValue Payload::*Field>
-int set_point(PyObject* self, PyObject* value, void* name) {
-    return call_boundary_status([&] {
-        if (value == nullptr) {
-            refuse_deletion();
-        }
-        const PointValue converted =
-            convert_argument(static_cast<const char*>(name), [&] { return to_point_value(value); });
-        RecordObject<Payload>* record = as_record<Payload>(self);
-        ExclusiveBorrow borrow(record->borrow);
-        record->payload.*Field = converted;
-    });
+constexpr PyGetSetDef point_attribute(const char* name) {
+    return field_attribute<Payload, PointValue, Field, make_point, to_point_value>(name);
 }
 
 constexpr std::array<const char*, 3> kNodeParameters = {"centroid", "edge_start", "edge_count"};
@@ -65,12 +46,9 @@ PyObject* node_new(PyTypeObject* type, PyObject* arguments, PyObject* keywords) 
 }
 
 PyGetSetDef node_attributes[] = {
-    {"centroid", get_point<NodeFields, &NodeFields::centroid>, set_point<NodeFields, &NodeFields::centroid>,
-     nullptr, const_cast<char*>("centroid")},
-    {"edge_start", get_u32<NodeFields, &NodeFields::edge_start>, set_u32<NodeFields, &NodeFields::edge_start>,
-     nullptr, const_cast<char*>("edge_start")},
-    {"edge_count", get_u32<NodeFields, &NodeFields::edge_count>, set_u32<NodeFields, &NodeFields::edge_count>,
-     nullptr, const_cast<char*>("edge_count")},
+    point_attribute<NodeFields, &NodeFields::centroid>("centroid"),
+    u32_attribute<NodeFields, &NodeFields::edge_start>("edge_start"),
+    u32_attribute<NodeFields, &NodeFields::edge_count>("edge_count"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -91,14 +69,10 @@ PyObject* edge_new(PyTypeObject* type, PyObject* arguments, PyObject* keywords) 
 }
 
 PyGetSetDef edge_attributes[] = {
-    {"to", get_u32<EdgeFields, &EdgeFields::to>, set_u32<EdgeFields, &EdgeFields::to>, nullptr,
-     const_cast<char*>("to")},
-    {"cost", get_u32<EdgeFields, &EdgeFields::cost>, set_u32<EdgeFields, &EdgeFields::cost>, nullptr,
-     const_cast<char*>("cost")},
-    {"left", get_point<EdgeFields, &EdgeFields::left>, set_point<EdgeFields, &EdgeFields::left>, nullptr,
-     const_cast<char*>("left")},
-    {"right", get_point<EdgeFields, &EdgeFields::right>, set_point<EdgeFields, &EdgeFields::right>, nullptr,
-     const_cast<char*>("right")},
+    u32_attribute<EdgeFields, &EdgeFields::to>("to"),
+    u32_attribute<EdgeFields, &EdgeFields::cost>("cost"),
+    point_attribute<EdgeFields, &EdgeFields::left>("left"),
+    point_attribute<EdgeFields, &EdgeFields::right>("right"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -63,27 +63,25 @@ private:
         heap[hole] = entry;
     }
 
-    // Fills the hole at the root with `entry`, moving the better child up each level.
+    // Moves the hole at the root down to a leaf along the better children, then
+    // fills it with `entry` moved up from there: the last entry usually belongs
+    // near the bottom, so this saves a comparison on every level.
     void sift_down(OpenEntry entry) noexcept {
         OpenEntry* const heap = heap_.data();
         const std::size_t size = heap_.size();
-        const std::uint64_t key = priority_key(entry);
         std::size_t hole = 0;
-        for (;;) {
-            std::size_t child = 2 * hole + 1;
-            if (child >= size) {
-                break;
-            }
-            if (child + 1 < size && goes_before(heap[child + 1], heap[child])) {
-                ++child;
-            }
-            if (key <= priority_key(heap[child])) {
-                break;
-            }
+        std::size_t child = 1;
+        while (child + 1 < size) {
+            child += goes_before(heap[child + 1], heap[child]) ? 1 : 0;
+            heap[hole] = heap[child];
+            hole = child;
+            child = 2 * hole + 1;
+        }
+        if (child < size) {
             heap[hole] = heap[child];
             hole = child;
         }
-        heap[hole] = entry;
+        sift_up(hole, entry);
     }
 
     GrowableArray<OpenEntry> heap_;

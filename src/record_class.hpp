@@ -105,55 +105,52 @@ OwnedRef new_record(PyTypeObject* type, const Payload& payload) {
 // internal failure "failed to create type object for `{name}`".
 PyTypeObject* type_or_internal_failure(PyTypeObject* (*type_or_error)(), const char* name);
 
-// Field access. Attribute closures carry the attribute name, which a conversion's
-// TypeError names.
+// Field access: one get-set descriptor per field. The closure carries the attribute
+// name, which a conversion's TypeError names.
 [[noreturn]] void refuse_deletion();
 OwnedRef float_object(float value);
 OwnedRef u32_object(std::uint32_t value);
 
-template <class Payload, float Payload::*Field>
-PyObject* get_f32(PyObject* self, void*) {
+// A read holds a shared borrow while the result is built (a point-valued read
+// allocates its new Point under it).
+template <class Payload, class T, T Payload::*Field, OwnedRef (*ToPython)(T)>
+PyObject* get_field(PyObject* self, void*) {
     return call_boundary([&] {
         RecordObject<Payload>* record = as_record<Payload>(self);
         SharedBorrow borrow(record->borrow);
-        return float_object(record->payload.*Field);
+        return ToPython(record->payload.*Field);
     });
 }
 
-template <class Payload, float Payload::*Field>
-int set_f32(PyObject* self, PyObject* value, void* name) {
+// The value is converted before the exclusive borrow is taken, so a bad value is
+// reported even on a borrowed instance and a failed write changes nothing.
+template <class Payload, class T, T Payload::*Field, T (*FromPython)(PyObject*)>
+int set_field(PyObject* self, PyObject* value, void* name) {
     return call_boundary_status([&] {
         if (value == nullptr) {
             refuse_deletion();
         }
-        const float converted = convert_argument(static_cast<const char*>(name), [&] { return to_f32(value); });
+        const T converted = convert_argument(static_cast<const char*>(name), [&] { return FromPython(value); });
         RecordObject<Payload>* record = as_record<Payload>(self);
         ExclusiveBorrow borrow(record->borrow);
         record->payload.*Field = converted;
     });
 }
 
-template <class Payload, std::uint32_t Payload::*Field>
-PyObject* get_u32(PyObject* self, void*) {
-    return call_boundary([&] {
-        RecordObject<Payload>* record = as_record<Payload>(self);
-        SharedBorrow borrow(record->borrow);
-        return u32_object(record->payload.*Field);
-    });
+template <class Payload, class T, T Payload::*Field, OwnedRef (*ToPython)(T), T (*FromPython)(PyObject*)>
+constexpr PyGetSetDef field_attribute(const char* name) {
+    return {name, get_field<Payload, T, Field, ToPython>, set_field<Payload, T, Field, FromPython>, nullptr,
+            const_cast<char*>(name)};
+}
+
+template <class Payload, float Payload::*Field>
+constexpr PyGetSetDef f32_attribute(const char* name) {
+    return field_attribute<Payload, float, Field, float_object, to_f32>(name);
 }
 
 template <class Payload, std::uint32_t Payload::*Field>
-int set_u32(PyObject* self, PyObject* value, void* name) {
-    return call_boundary_status([&] {
-        if (value == nullptr) {
-            refuse_deletion();
-        }
-        const std::uint32_t converted =
-            convert_argument(static_cast<const char*>(name), [&] { return to_u32(value); });
-        RecordObject<Payload>* record = as_record<Payload>(self);
-        ExclusiveBorrow borrow(record->borrow);
-        record->payload.*Field = converted;
-    });
+constexpr PyGetSetDef u32_attribute(const char* name) {
+    return field_attribute<Payload, std::uint32_t, Field, u32_object, to_u32>(name);
 }
 
 }  // namespace walkmesh

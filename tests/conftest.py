@@ -8,6 +8,15 @@ import textwrap
 
 import pytest
 
+try:
+    from hypothesis import HealthCheck, settings
+except ImportError:
+    settings = None
+
+if settings is not None:
+    # Under user-mode emulation everything runs about ten times slower than natively.
+    settings.register_profile("emulated", deadline=None, suppress_health_check=[HealthCheck.too_slow])
+
 
 def subprocess_command(*arguments):
     """The command that runs this interpreter, behind the emulator prefix if one is set."""

@@ -87,8 +87,9 @@ def shared_mesh(name):
 def scenario_workload(name, count):
     mesh = shared_mesh(name + ".mesh")
     nodes, edges = tools.build_tables(mesh)
-    queries = tools.scenario_queries(mesh, tools.load_scenarios(NAVMESHES / (name + ".scen")))
-    return nodes, edges, queries[:: max(1, len(queries) // count)]
+    scenarios = tools.load_scenarios(NAVMESHES / (name + ".scen"))
+    # Sampled before locating: locating every point of a large workload is slow emulated.
+    return nodes, edges, tools.scenario_queries(mesh, scenarios[:: max(1, len(scenarios) // count)])
 
 
 @pytest.mark.parametrize("name, count", [("arena", 60), ("aurora", 25)])

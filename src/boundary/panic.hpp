@@ -44,7 +44,8 @@ private:
 };
 
 // Writes the failure report and throws InternalFailure. The failure stays "in
-// progress" on this thread until failure_taken_over() is called.
+// progress" on this thread until failure_taken_over() is called; a failure raised while
+// another is in progress on the same thread ends the process.
 [[noreturn]] void panic(std::string message, SourceLocation where);
 
 // The fixed message texts.
@@ -68,12 +69,16 @@ void failure_taken_over() noexcept;
 // Number of internal failures in progress on this thread (0 outside a failure).
 std::uint32_t failures_in_progress_on_this_thread() noexcept;
 
+// Number of internal failures in progress on all threads together.
+std::uint32_t failures_in_progress_in_process() noexcept;
+
 // Fatal: writes "memory allocation of {bytes} bytes failed\n" and aborts.
 [[noreturn]] void allocation_failed(std::size_t bytes) noexcept;
 
 // Fatal: an internal failure reached code that cannot pass it on. Writes the second
-// report ("panic in a function that cannot unwind") and the abort line, then aborts.
-[[noreturn]] void failure_cannot_unwind() noexcept;
+// report ("panic in a function that cannot unwind", located at `where`) and the abort
+// line, then aborts.
+[[noreturn]] void failure_cannot_unwind(SourceLocation where = here()) noexcept;
 
 // Runs `body` where no failure may escape (C callbacks, destructors, the boundary's
 // own steps): an internal failure inside it ends the process.

@@ -20,7 +20,8 @@ namespace walkmesh::testing_support {
 // Node and edge records laid out byte for byte as the arrays hold them.
 class RecordTables {
 public:
-    std::uint32_t add_node(PointValue centroid, std::uint32_t edge_start, std::uint32_t edge_count) {
+    std::uint32_t add_node(PointValue centroid, std::uint32_t edge_start,
+                           std::uint32_t edge_count) {
         append(nodes_, centroid.x, centroid.y, edge_start, edge_count);
         return static_cast<std::uint32_t>(node_count() - 1);
     }

@@ -90,7 +90,8 @@ TEST(GraphView, RunFailuresNameStartWrappedEndAndLength) {
             tables.add_edge(0, 1, {0, 0}, {0, 0});
         }
         const Graph graph = tables.graph();
-        const InternalFailure failure = expect_internal_failure([&] { graph.edges_of(0, run_site); });
+        const InternalFailure failure =
+            expect_internal_failure([&] { graph.edges_of(0, run_site); });
         EXPECT_TRUE(failed_with(failure, run.message, "src/graph", 32, 27));
     }
 }

@@ -61,8 +61,8 @@ TEST(OpenQueue, GrowsFromNothingToFourThenDoubles) {
         queue.insert({i, i}, test_site);
         capacities.push_back(queue.capacity());
     }
-    const std::vector<std::size_t> expected{4, 4, 4, 4, 8, 8, 8, 8, 16, 16, 16, 16,
-                                            16, 16, 16, 16, 32};
+    const std::vector<std::size_t> expected{4,  4,  4,  4,  8,  8,  8,  8, 16,
+                                            16, 16, 16, 16, 16, 16, 16, 32};
     EXPECT_EQ(capacities, expected);
     // Taking out never shrinks it.
     while (!queue.empty()) {
