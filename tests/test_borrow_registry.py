@@ -244,9 +244,12 @@ def test_views_whose_reach_overflows_the_address_space(registry):
     from walkmesh_tools import EDGE_DTYPE, NODE_DTYPE
 
     base = np.zeros(2, NODE_DTYPE)
-    views = [as_strided(base, shape=(2**58,), strides=(2**10,)),
-             as_strided(base, shape=(2**58,), strides=(-2**10,)),
-             as_strided(base, shape=(3,), strides=(-2**63,))]
+    # A length whose 16-byte records NumPy can size but whose reach at a 1024-byte
+    # stride exceeds the largest address offset, on 32-bit and 64-bit targets alike.
+    length = np.iinfo(np.intp).max // 32
+    views = [as_strided(base, shape=(length,), strides=(2**10,)),
+             as_strided(base, shape=(length,), strides=(-2**10,)),
+             as_strided(base, shape=(3,), strides=(np.iinfo(np.intp).min,))]
     edges = np.zeros(1, EDGE_DTYPE)
     for view in views:
         with pytest.raises(BaseException) as caught:
