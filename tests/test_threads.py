@@ -169,6 +169,11 @@ def test_exclusive_borrows_elsewhere_refuse_or_let_through(borrower):
     # list.append is atomic under the GIL; a shared counter's += is not.
     outcomes = {"path": [], "refused": [], "borrows": []}
 
+    def wait_for(outcome):
+        seen = len(outcomes[outcome])
+        while len(outcomes[outcome]) == seen and not stop.is_set():
+            time.sleep(0.0001)
+
     def borrower_loop():
         i = 0
         while not stop.is_set():
@@ -176,10 +181,12 @@ def test_exclusive_borrows_elsewhere_refuse_or_let_through(borrower):
             i += 1
             if acquire(array) == 0:
                 outcomes["borrows"].append(i)
-                time.sleep(0.0002)
+                # Every call that begins now is refused: hold on until one has been,
+                # however slow the machine.
+                wait_for("refused")
                 release(array)
-            # Free time too, so that calls also find the arrays unborrowed.
-            time.sleep(0.0002)
+            # Every call that begins now goes through: stay away until one has.
+            wait_for("path")
 
     def searcher(offset):
         def work():
