@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-from graphs import CAPSULE_NAME, RegistryClient, multiarray
+from graphs import RegistryClient
 from outcomes import panic_exception_type, real_mesh
 from walkmesh import Edge, Node, Point, find_path
 import walkmesh_tools as tools
@@ -142,15 +142,14 @@ class GilFreeRegistry:
     calls them: ctypes releases the GIL around each call."""
 
     def __init__(self):
-        client = RegistryClient()
-        get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-        get_pointer.restype = ctypes.c_void_p
-        get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-        address = get_pointer(getattr(multiarray(), CAPSULE_NAME.decode()), CAPSULE_NAME)
-        pointers = (ctypes.c_void_p * 6).from_address(address)
-        self.state = client.record.state
-        self.acquire_exclusive = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.py_object)(pointers[3])
-        self.release_exclusive = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.py_object)(pointers[5])
+        record = RegistryClient().record
+        self.state = record.state
+        # The same functions as the record's, called through GIL-releasing prototypes.
+        address = lambda function: ctypes.cast(function, ctypes.c_void_p).value  # noqa: E731
+        self.acquire_exclusive = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.py_object)(
+            address(record.acquire_exclusive))
+        self.release_exclusive = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.py_object)(
+            address(record.release_exclusive))
 
 
 @pytest.mark.parametrize("borrower", ["holding the GIL", "without the GIL"])
