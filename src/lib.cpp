@@ -24,6 +24,8 @@ constexpr std::array<const char*, 5> kFindPathParameters = {"nodes", "edges", "s
                                                            "target_point"};
 constexpr Signature kFindPathSignature{"find_path()", kFindPathParameters};
 
+constexpr const char* kChangedArray = "array changed in place while find_path held it";
+
 // Where a record array that cannot be read as a table is reported.
 constexpr SourceLocation kNodesTableSite{"src/lib", 21, 40};
 constexpr SourceLocation kEdgesTableSite{"src/lib", 22, 40};
@@ -42,11 +44,14 @@ public:
     // internal failure.
     static ReadOnlyArray acquire(PyObject* array) {
         OwnedRef reference = OwnedRef::new_ref(array);
+        // Its descriptor too, so that the layout's descriptor stays the checked one.
+        OwnedRef descr = OwnedRef::new_ref(numpy::array_fields(array).descr);
+        const numpy::ArrayLayout layout = numpy::array_layout(array);
         if (!numpy::acquire_read_borrow(array)) {
             reference.reset();
             panic_unwrap_err("AlreadyBorrowed", here());
         }
-        return ReadOnlyArray(std::move(reference));
+        return ReadOnlyArray(std::move(reference), std::move(descr), layout);
     }
 
     ReadOnlyArray(ReadOnlyArray&&) noexcept = default;
@@ -55,25 +60,34 @@ public:
 
     void release() noexcept {
         if (array_) {
-            numpy::release_read_borrow(array_.get());
+            numpy::release_read_borrow(array_.get(), taken_);
             array_.reset();
+            descr_.reset();
         }
     }
 
     // The records in place; an array that is neither C- nor Fortran-contiguous, or
-    // has no data, fails at `where`.
+    // has no data, fails at `where`. So does one that Python code run during the
+    // call (an __index__) has changed in place since it was checked: its records
+    // would no longer be the checked ones.
     RecordTable table(SourceLocation where) const {
+        if (numpy::array_layout(array_.get()) != taken_) {
+            panic(kChangedArray, where);
+        }
         const numpy::ArrayObject& fields = numpy::array_fields(array_.get());
         if ((fields.flags & (numpy::kCContiguousFlag | numpy::kFContiguousFlag)) == 0 ||
             fields.data == nullptr) {
             panic_unwrap_err("NotContiguousError", where);
         }
-        return {reinterpret_cast<const std::byte*>(fields.data), static_cast<std::size_t>(fields.dimensions[0])};
+        return {reinterpret_cast<const std::byte*>(fields.data), static_cast<std::size_t>(taken_.length)};
     }
 
 private:
-    explicit ReadOnlyArray(OwnedRef array) noexcept : array_(std::move(array)) {}
+    ReadOnlyArray(OwnedRef array, OwnedRef descr, numpy::ArrayLayout taken) noexcept
+        : array_(std::move(array)), descr_(std::move(descr)), taken_(taken) {}
     OwnedRef array_;
+    OwnedRef descr_;
+    numpy::ArrayLayout taken_;
 };
 
 bool has_record_dtype(PyObject* array, OwnedRef (*build_dtype)()) {

@@ -1,6 +1,7 @@
 """Shared helpers: running code in a fresh interpreter, and reaching raw memory."""
 import os
 import shlex
+import signal
 import subprocess
 import sys
 import textwrap
@@ -23,18 +24,22 @@ def subprocess_command(*arguments):
     return [*prefix, sys.executable, *arguments]
 
 
-def run_python(code, env=None, timeout=120):
-    """Runs `code` in a fresh interpreter; returns the CompletedProcess (text mode)."""
+def run_python(code, env=None, timeout=120, expect_abort=False):
+    """Runs `code` in a fresh interpreter; returns the CompletedProcess (text mode).
+    Only a fatal-path test may end in SIGABRT: it says so with `expect_abort`."""
     environment = dict(os.environ)
     environment.pop("RUST_BACKTRACE", None)
     environment.update(env or {})
-    return subprocess.run(
+    result = subprocess.run(
         subprocess_command("-c", textwrap.dedent(code)),
         capture_output=True,
         text=True,
         env=environment,
         timeout=timeout,
     )
+    if not expect_abort:
+        assert result.returncode != -signal.SIGABRT, f"unexpected abort:\n{result.stderr}"
+    return result
 
 
 @pytest.fixture

@@ -1,5 +1,7 @@
 """The shared array-borrow registry, used through its capsule the way another
 extension module uses it, and find_path's read borrows in it."""
+import signal
+
 import numpy as np
 import pytest
 
@@ -146,8 +148,8 @@ def test_releasing_what_is_not_held_ends_the_process(python_run):
         from graphs import RegistryClient
         import numpy as np
         RegistryClient().release_shared(np.zeros(3))
-    """, env={"PYTHONPATH": pythonpath_with_tests()})
-    assert result.returncode != 0
+    """, env={"PYTHONPATH": pythonpath_with_tests()}, expect_abort=True)
+    assert result.returncode == -signal.SIGABRT
     assert "called `Option::unwrap()` on a `None` value" in result.stderr
 
 
@@ -233,3 +235,25 @@ def test_registry_attribute_that_is_not_a_capsule(python_run):
     assert result.stdout.startswith("Interal borrow checking API error: PyErr { type: <class 'TypeError'>, "
                                     "value: TypeError(\"'int' object cannot be cast as 'PyCapsule'\")")
 
+
+
+def test_views_whose_reach_overflows_the_address_space(registry):
+    # as_strided lets shapes and strides claim more than the address space; computing
+    # their borrow keys overflowed signed arithmetic. Nothing here reads the data.
+    from numpy.lib.stride_tricks import as_strided
+    from walkmesh_tools import EDGE_DTYPE, NODE_DTYPE
+
+    base = np.zeros(2, NODE_DTYPE)
+    # A length whose 16-byte records NumPy can size but whose reach at a 1024-byte
+    # stride exceeds the largest address offset, on 32-bit and 64-bit targets alike.
+    length = np.iinfo(np.intp).max // 32
+    views = [as_strided(base, shape=(length,), strides=(2**10,)),
+             as_strided(base, shape=(length,), strides=(-2**10,)),
+             as_strided(base, shape=(3,), strides=(np.iinfo(np.intp).min,))]
+    edges = np.zeros(1, EDGE_DTYPE)
+    for view in views:
+        with pytest.raises(BaseException) as caught:
+            find_path(view, edges, 0, 0, Point(0, 0))
+        assert caught.value.args == ("called `Result::unwrap()` on an `Err` value: NotContiguousError",)
+        assert registry.can_borrow_exclusively(view)
+    assert registry.can_borrow_exclusively(base)

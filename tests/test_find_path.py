@@ -2,6 +2,7 @@
 gives back, PanicException, and paths on hand-built graphs."""
 import re
 import sys
+from contextlib import nullcontext
 
 import numpy as np
 import pytest
@@ -234,3 +235,49 @@ def test_failure_report_names_the_table_site(python_run):
     sites = re.findall(r"panicked at (src/lib:\d+:\d+):\n(.*)\n", result.stderr)
     assert sites == [("src/lib:21:40", NOT_CONTIGUOUS), ("src/lib:22:40", NOT_CONTIGUOUS)]
 
+
+
+CHANGED = "array changed in place while find_path held it"
+
+
+class Changing:
+    """An index whose __index__ changes an array in place, as any Python code run
+    during a call may."""
+
+    def __init__(self, value, change):
+        self.value, self.change = value, change
+
+    def __index__(self):
+        self.change()
+        return self.value
+
+
+@pytest.mark.parametrize("which", ["nodes", "edges"])
+@pytest.mark.parametrize("change", ["dtype", "strides"])
+@pytest.mark.parametrize("later_failure", [False, True])
+def test_array_changed_in_place_during_the_call(which, change, later_failure):
+    # A smaller item size multiplies the length: read as records it would run past
+    # the buffer. The call must not read it, and must release what it registered.
+    nodes, edges = chain(3)
+    array = {"nodes": nodes, "edges": edges}[which]
+
+    def alter():
+        if change == "dtype":
+            array.dtype = np.uint8
+        else:
+            with pytest.warns(DeprecationWarning) if np.lib.NumpyVersion(np.__version__) >= "2.4.0" else nullcontext():
+                array.strides = (0,)
+
+    start = Changing(40 if change == "dtype" else 0, alter)
+    target_point = (0, 0) if later_failure else Point(0, 0)
+    counts = [sys.getrefcount(x) for x in (nodes, edges)]
+    with pytest.raises(BaseException) as caught:
+        find_path(nodes, edges, start, 1, target_point)
+    if later_failure:
+        assert type(caught.value) is TypeError
+    else:
+        assert caught.value.args == (CHANGED,) and type(caught.value) is panic_type()
+    del caught
+    assert [sys.getrefcount(x) for x in (nodes, edges)] == counts
+    registry = RegistryClient()
+    assert registry.can_borrow_exclusively(nodes) and registry.can_borrow_exclusively(edges)

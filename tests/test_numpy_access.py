@@ -128,3 +128,29 @@ print(multiarray().__name__)
     major, installed, name = result.stdout.split()
     assert installed == "True"
     assert name == ("numpy._core.multiarray" if int(major) >= 2 else "numpy.core.multiarray")
+
+
+def test_first_use_reentered_from_numpy_import_does_not_deadlock(python_run, tmp_path):
+    # NumPy's own start-up calls find_path while the first call is still loading NumPy:
+    # the nested call must fail or succeed on its own, not wait for itself.
+    root = fake_numpy(tmp_path, "2.0.0")
+    init = tmp_path / "numpy" / "__init__.py"
+    init.write_text(init.read_text() + textwrap.dedent("""
+        import walkmesh
+        try:
+            walkmesh.find_path(None, None, 0, 0, None)
+        except BaseException as error:
+            print("nested", type(error).__name__, error)
+    """))
+    code = """
+import walkmesh
+try:
+    walkmesh.find_path(None, None, 0, 0, None)
+except BaseException as error:
+    print("outer", type(error).__name__, error)
+"""
+    result = python_run(code, env={"PYTHONPATH": os.pathsep.join([root, _module_dir()])}, timeout=60)
+    lines = result.stdout.splitlines()
+    assert [line.split()[:2] for line in lines] == [["nested", "PanicException"], ["outer", "PanicException"]]
+    for line in lines:
+        assert CAPSULE_FAILURE in line and "cannot be cast as 'PyCapsule'" in line

@@ -21,7 +21,8 @@ namespace {
 constexpr int max_frames = 256;
 constexpr std::size_t number_width = 4;
 // Inlined callers and source lines line up under the symbol after "NNNN: ".
-constexpr std::string_view continuation_indent = "      ";
+// (Inlined callers are known only from libbacktrace.)
+[[maybe_unused]] constexpr std::string_view continuation_indent = "      ";
 constexpr std::string_view location_indent = "             at ";
 
 struct CapturedFrames {

@@ -2,10 +2,13 @@
 // A thread that finds the cell empty gives up the GIL before it waits for the guard,
 // so the thread that is filling it (holding the GIL while it runs Python code) can
 // always proceed. A failed fill leaves the cell empty for the next use to retry.
+// Python code run by a fill may use the cell again on the same thread: that use runs
+// the fill itself rather than wait for itself, and the first value stored wins.
 #pragma once
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 #include <type_traits>
 
 #include "boundary/python.hpp"
@@ -29,15 +32,41 @@ public:
         if (const T* value = get()) {
             return *value;
         }
+        if (filling_thread_.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+            return store(fill());
+        }
         std::unique_lock<std::mutex> guard = lock_without_gil();
         if (!filled_.load(std::memory_order_relaxed)) {
-            value_ = fill();
-            filled_.store(true, std::memory_order_release);
+            FillingMark mark(filling_thread_);
+            return store(fill());
         }
         return value_;
     }
 
 private:
+    // Names the thread that runs the fill, until the fill returns or throws.
+    class FillingMark {
+    public:
+        explicit FillingMark(std::atomic<std::thread::id>& thread) noexcept : thread_(thread) {
+            thread_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        }
+        ~FillingMark() { thread_.store(std::thread::id(), std::memory_order_relaxed); }
+        FillingMark(const FillingMark&) = delete;
+        FillingMark& operator=(const FillingMark&) = delete;
+
+    private:
+        std::atomic<std::thread::id>& thread_;
+    };
+
+    // Only the filling thread stores; a value stored by a nested fill stays.
+    const T& store(const T& value) noexcept {
+        if (!filled_.load(std::memory_order_relaxed)) {
+            value_ = value;
+            filled_.store(true, std::memory_order_release);
+        }
+        return value_;
+    }
+
     std::unique_lock<std::mutex> lock_without_gil() {
         std::unique_lock<std::mutex> guard(mutex_, std::defer_lock);
         PyThreadState* saved = PyEval_SaveThread();
@@ -47,6 +76,7 @@ private:
     }
 
     std::atomic<bool> filled_{false};
+    std::atomic<std::thread::id> filling_thread_{};
     std::mutex mutex_;
     T value_{};
 };

@@ -49,7 +49,13 @@ struct DescriptorV2 {
 };
 
 OnceCell<const char*> core_module_cell;
-OnceCell<ApiTable> table_cell;
+// The table and the `_ARRAY_API` capsule that keeps it valid. The capsule's reference
+// is held here for the rest of the process, where leak checkers can still see it.
+struct LoadedTable {
+    PyObject* capsule;
+    ApiTable table;
+};
+OnceCell<LoadedTable> table_cell;
 OnceCell<std::uint32_t> feature_version_cell;
 
 OwnedRef import_module(const char* name) { return require(PyImport_ImportModule(name)); }
@@ -68,21 +74,19 @@ const char* find_core_module_name() {
     return to_u8(major.get()) >= 2 ? "numpy._core" : "numpy.core";
 }
 
-ApiTable load_table() {
+LoadedTable load_table() {
     OwnedRef multiarray = import_module(multiarray_module_name());
     OwnedRef capsule = attribute(multiarray.get(), "_ARRAY_API");
     void* table = capsule_pointer(capsule.get(), nullptr);
-    // The capsule keeps the table alive: hold it for the rest of the process.
-    static_cast<void>(capsule.release());
-    return static_cast<ApiTable>(table);
+    return {capsule.release(), static_cast<ApiTable>(table)};
 }
 
 ApiTable table() {
-    if (const ApiTable* filled = table_cell.get()) {
-        return *filled;
+    if (const LoadedTable* filled = table_cell.get()) {
+        return filled->table;
     }
     try {
-        return table_cell.get_or_fill(load_table);
+        return table_cell.get_or_fill(load_table).table;
     } catch (PythonError& error) {
         panic("Failed to access NumPy array API capsule: " + error.state.render(), here());
     }

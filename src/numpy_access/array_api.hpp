@@ -34,6 +34,26 @@ inline const ArrayObject& array_fields(PyObject* array) noexcept {
     return *reinterpret_cast<const ArrayObject*>(array);
 }
 
+// What a record table and a borrow key of an array depend on. Python code can change
+// an array in place (its dtype, shape or strides) while find_path holds it, so the
+// layout seen when the array was checked is kept and compared later.
+struct ArrayLayout {
+    const char* data;
+    int nd;
+    Py_ssize_t length;  // of the first dimension; 0 without dimensions
+    Py_ssize_t stride;  // likewise
+    const PyObject* descr;
+
+    bool operator==(const ArrayLayout&) const = default;
+};
+
+inline ArrayLayout array_layout(PyObject* array) noexcept {
+    const ArrayObject& fields = array_fields(array);
+    const bool has_axis = fields.nd > 0;
+    return {fields.data, fields.nd, has_axis ? fields.dimensions[0] : 0, has_axis ? fields.strides[0] : 0,
+            fields.descr};
+}
+
 // Each of these loads the table at first use; a failure to load it is the internal
 // failure "Failed to access NumPy array API capsule: {error}".
 PyTypeObject* array_type();                                         // slot 2

@@ -21,12 +21,14 @@ constexpr const char* kCapsuleName = "_RUST_NUMPY_BORROW_CHECKING_API";
 constexpr std::uint64_t kVersion = 1;
 
 // What one borrow covers: the byte range the array's elements span, its data
-// pointer and the greatest common divisor of its strides.
+// pointer and the greatest common divisor of its strides. All of it is computed in
+// unsigned, wrapping arithmetic: shapes and strides come from the caller (an
+// as_strided view may claim a reach beyond the address space) and must not overflow.
 struct BorrowKey {
     std::uintptr_t range_start;
     std::uintptr_t range_end;
     std::uintptr_t data;
-    std::intptr_t stride_divisor;
+    std::uintptr_t stride_divisor;
 
     bool operator==(const BorrowKey&) const = default;
 
@@ -36,8 +38,8 @@ struct BorrowKey {
         if (range_start >= other.range_end || other.range_start >= range_end) {
             return false;
         }
-        const auto distance = static_cast<std::intptr_t>(data - other.data);
-        const std::intptr_t divisor = std::gcd(stride_divisor, other.stride_divisor);
+        const std::uintptr_t distance = data >= other.data ? data - other.data : other.data - data;
+        const std::uintptr_t divisor = std::gcd(stride_divisor, other.stride_divisor);
         // Only all-zero strides give 0: such views reach one element each.
         return divisor == 0 ? distance == 0 : distance % divisor == 0;
     }
@@ -46,34 +48,50 @@ struct BorrowKey {
 struct BorrowKeyHash {
     std::size_t operator()(const BorrowKey& key) const noexcept {
         std::size_t hash = std::hash<std::uintptr_t>{}(key.range_start);
-        for (std::uintptr_t part : {key.range_end, key.data, static_cast<std::uintptr_t>(key.stride_divisor)}) {
+        for (std::uintptr_t part : {key.range_end, key.data, key.stride_divisor}) {
             hash = hash * 31 + std::hash<std::uintptr_t>{}(part);
         }
         return hash;
     }
 };
 
-BorrowKey borrow_key(PyObject* array) {
-    const ArrayObject& fields = array_fields(array);
-    const auto data = reinterpret_cast<std::uintptr_t>(fields.data);
-    BorrowKey key{data, data, data, fields.nd == 0 ? 1 : 0};
-    bool empty = fields.nd == 0;
-    std::intptr_t low = 0;
-    std::intptr_t high = 0;
-    for (int axis = 0; axis < fields.nd; ++axis) {
-        const std::intptr_t length = fields.dimensions[axis];
-        const std::intptr_t stride = fields.strides[axis];
+std::uintptr_t magnitude(std::intptr_t value) noexcept {
+    const auto bits = static_cast<std::uintptr_t>(value);
+    return value < 0 ? std::uintptr_t{0} - bits : bits;
+}
+
+BorrowKey borrow_key(const char* data_pointer, int nd, const Py_ssize_t* dimensions, const Py_ssize_t* strides,
+                     PyObject* descr) {
+    const auto data = reinterpret_cast<std::uintptr_t>(data_pointer);
+    BorrowKey key{data, data, data, nd == 0 ? 1u : 0u};
+    bool empty = nd == 0;
+    // Sums of the negative and of the non-negative reaches (length - 1) * stride.
+    std::uintptr_t low = 0;
+    std::uintptr_t high = 0;
+    for (int axis = 0; axis < nd; ++axis) {
+        const std::intptr_t length = dimensions[axis];
+        const std::intptr_t stride = strides[axis];
         empty = empty || length == 0;
-        const std::intptr_t reach = (length - 1) * stride;
-        (reach < 0 ? low : high) += reach;
-        key.stride_divisor = std::gcd(key.stride_divisor, stride);
+        const std::uintptr_t reach = static_cast<std::uintptr_t>(length - 1) * static_cast<std::uintptr_t>(stride);
+        (stride < 0 ? low : high) += reach;
+        key.stride_divisor = std::gcd(key.stride_divisor, magnitude(stride));
     }
     if (!empty) {
-        key.range_start = data + static_cast<std::uintptr_t>(low);
-        key.range_end = data + static_cast<std::uintptr_t>(high) +
-                        static_cast<std::uintptr_t>(element_size(fields.descr));
+        key.range_start = data + low;
+        key.range_end = data + high + static_cast<std::uintptr_t>(element_size(descr));
     }
     return key;
+}
+
+BorrowKey borrow_key(PyObject* array) {
+    const ArrayObject& fields = array_fields(array);
+    return borrow_key(fields.data, fields.nd, fields.dimensions, fields.strides, fields.descr);
+}
+
+// The key of a one-dimensional array as it was laid out; the caller keeps the
+// descriptor alive.
+BorrowKey borrow_key(const ArrayLayout& layout) {
+    return borrow_key(layout.data, 1, &layout.length, &layout.stride, const_cast<PyObject*>(layout.descr));
 }
 
 // The array that owns the memory: follow `base` through arrays; the last array when
@@ -147,12 +165,13 @@ public:
 
     void release_shared(PyObject* array) {
         std::lock_guard<std::mutex> lock(mutex_);
-        const std::uintptr_t base = base_address(array);
-        auto [counts, entry] = held_entry(base, borrow_key(array));
-        if (--entry->second == 0) {
-            counts.erase(entry);
-            drop_if_empty(base);
-        }
+        release_shared_key(base_address(array), borrow_key(array));
+    }
+
+    // A read borrow taken under `key`, whatever the array looks like now.
+    void release_shared_as_taken(PyObject* array, const ArrayLayout& taken) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        release_shared_key(base_address(array), borrow_key(taken));
     }
 
     void release_exclusive(PyObject* array) {
@@ -165,6 +184,15 @@ public:
 
 private:
     using Counts = std::unordered_map<BorrowKey, std::intptr_t, BorrowKeyHash>;
+
+    // Needs mutex_.
+    void release_shared_key(std::uintptr_t base, const BorrowKey& key) {
+        auto [counts, entry] = held_entry(base, key);
+        if (--entry->second == 0) {
+            counts.erase(entry);
+            drop_if_empty(base);
+        }
+    }
 
     // Releasing a borrow that is not held is an internal failure.
     std::pair<Counts&, Counts::iterator> held_entry(std::uintptr_t base, const BorrowKey& key) {
@@ -224,7 +252,14 @@ OwnedRef install_registry(PyObject* multiarray) {
     return capsule;
 }
 
-const BorrowApi* find_or_install_registry() {
+// The registry record and the capsule that keeps it valid. The capsule's reference is
+// held here for the rest of the process, where leak checkers can still see it.
+struct FoundRegistry {
+    PyObject* capsule;
+    const BorrowApi* api;
+};
+
+FoundRegistry find_or_install_registry() {
     // Borrow keys read the descriptor layout: settle it while the GIL is surely held.
     feature_version();
     OwnedRef multiarray = require(PyImport_ImportModule(multiarray_module_name()));
@@ -240,19 +275,17 @@ const BorrowApi* find_or_install_registry() {
         throw_error(PyExc_TypeError, "Version " + std::to_string(version) +
                                          " of borrow checking API is not supported by this version of rust-numpy");
     }
-    // The capsule keeps the record alive: hold it for the rest of the process.
-    static_cast<void>(capsule.release());
-    return api;
+    return {capsule.release(), api};
 }
 
-OnceCell<const BorrowApi*> registry_cell;
+OnceCell<FoundRegistry> registry_cell;
 
 const BorrowApi& registry() {
-    if (const BorrowApi* const* filled = registry_cell.get()) {
-        return **filled;
+    if (const FoundRegistry* filled = registry_cell.get()) {
+        return *filled->api;
     }
     try {
-        return *registry_cell.get_or_fill(find_or_install_registry);
+        return *registry_cell.get_or_fill(find_or_install_registry).api;
     } catch (PythonError& error) {
         panic("Interal borrow checking API error: " + error.state.render(), here());
     }
@@ -269,9 +302,13 @@ bool acquire_read_borrow(PyObject* array) {
     panic("Unexpected return code " + std::to_string(code) + " from borrow checking API", here());
 }
 
-void release_read_borrow(PyObject* array) noexcept {
+void release_read_borrow(PyObject* array, const ArrayLayout& taken) noexcept {
     without_unwinding([&] {
         const BorrowApi& api = registry();
+        if (api.release_shared == release_shared && array_layout(array) != taken) {
+            state_of(api.state).release_shared_as_taken(array, taken);
+            return;
+        }
         api.release_shared(api.state, array);
     });
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "boundary/python.hpp"
+#include "numpy_access/array_api.hpp"
 
 namespace walkmesh::numpy {
 
@@ -23,7 +24,10 @@ struct BorrowApi {
 // exclusive borrow held elsewhere refuses it. Needs the GIL.
 bool acquire_read_borrow(PyObject* array);
 
-// Ends a read-only borrow taken by acquire_read_borrow. Needs the GIL.
-void release_read_borrow(PyObject* array) noexcept;
+// Ends a read-only borrow taken by acquire_read_borrow when the array had the
+// one-dimensional layout `taken`. If code run since has changed the array in place,
+// a registry of this module's own is released under the key the borrow was taken
+// with; another module's registry gets the array as it is now. Needs the GIL.
+void release_read_borrow(PyObject* array, const ArrayLayout& taken) noexcept;
 
 }  // namespace walkmesh::numpy
