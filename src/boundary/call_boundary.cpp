@@ -8,9 +8,7 @@
 
 namespace walkmesh {
 
-void raise_error(ErrorState& state) noexcept {
-    without_unwinding([&] { std::move(state).raise(); });
-}
+namespace {
 
 void raise_internal_failure(const InternalFailure& failure) noexcept {
     failure_taken_over();
@@ -22,18 +20,27 @@ void raise_internal_failure(const InternalFailure& failure) noexcept {
     });
 }
 
-void raise_unexpected_exception() noexcept {
-    std::string what = "unknown exception";
+void raise_unexpected_exception(const char* what) noexcept {
     try {
-        throw;
-    } catch (const std::exception& exception) {
-        what = exception.what();
-    } catch (...) {
-    }
-    try {
-        panic("unexpected C++ exception: " + what, here());
+        panic(std::string("unexpected C++ exception: ") + what, here());
     } catch (const InternalFailure& failure) {
         raise_internal_failure(failure);
+    }
+}
+
+}  // namespace
+
+void raise_caught_exception() noexcept {
+    try {
+        throw;
+    } catch (PythonError& error) {
+        without_unwinding([&] { std::move(error.state).raise(); });
+    } catch (const InternalFailure& failure) {
+        raise_internal_failure(failure);
+    } catch (const std::exception& exception) {
+        raise_unexpected_exception(exception.what());
+    } catch (...) {
+        raise_unexpected_exception("unknown exception");
     }
 }
 

@@ -8,23 +8,18 @@
 
 namespace walkmesh {
 
-// Raise what reached the boundary; both end with a Python exception set.
-void raise_error(ErrorState& state) noexcept;
-void raise_internal_failure(const InternalFailure& failure) noexcept;
-// Must be called from inside a catch handler.
-void raise_unexpected_exception() noexcept;
+// Raises the exception being handled as a Python exception: an ErrorState as itself,
+// an internal failure as PanicException, anything else as an internal failure. Must
+// be called from inside a catch handler; ends with a Python exception set.
+void raise_caught_exception() noexcept;
 
 // For entries that return an object: `body` returns an OwnedRef.
 template <class Body>
 PyObject* call_boundary(Body&& body) noexcept {
     try {
         return body().release();
-    } catch (PythonError& error) {
-        raise_error(error.state);
-    } catch (const InternalFailure& failure) {
-        raise_internal_failure(failure);
     } catch (...) {
-        raise_unexpected_exception();
+        raise_caught_exception();
     }
     return nullptr;
 }
@@ -35,12 +30,8 @@ int call_boundary_status(Body&& body) noexcept {
     try {
         body();
         return 0;
-    } catch (PythonError& error) {
-        raise_error(error.state);
-    } catch (const InternalFailure& failure) {
-        raise_internal_failure(failure);
     } catch (...) {
-        raise_unexpected_exception();
+        raise_caught_exception();
     }
     return -1;
 }
