@@ -89,11 +89,7 @@ std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std
     OpenQueue open;
     open.insert({heuristic(graph.centroid(start), goal), start}, astar_site::queue_capacity);
     while (!open.empty()) {
-        // The first entry is taken out here. It stays in the heap until the first
-        // insertion of its expansion takes its place (or the expansion ends): the
-        // queue is not read meanwhile, so only the heap work changes.
         const OpenEntry entry = open.first();
-        bool front_replaced = false;
         const std::uint32_t u = entry.node;
         // Tested as the target leaves the queue, before any check on it.
         if (u == target) {
@@ -110,6 +106,8 @@ std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std
             continue;
         }
         observer.expanded();
+        // The entry is taken out as its expansion queues new ones (see FrontRefill).
+        FrontRefill refill(open, entry, astar_site::queue_capacity);
         const EdgeRun run = graph.edges_of(u, astar_site::expanded_run);
         // The neighbours' records and costs lie anywhere in their tables: ask for all
         // of them before the first is needed, so that their loads overlap.
@@ -131,18 +129,10 @@ std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std
                 best_cost[to] = candidate;
                 came_from[to] = {1, u};
                 graph.prefetch_edges_of(to);
-                const OpenEntry queued{candidate + heuristic(graph.centroid(to), goal), to};
-                if (front_replaced) {
-                    open.insert(queued, astar_site::queue_capacity);
-                } else {
-                    open.replace_first(queued);
-                    front_replaced = true;
-                }
+                refill.add({candidate + heuristic(graph.centroid(to), goal), to});
             }
         }
-        if (!front_replaced) {
-            open.remove_first();
-        }
+        refill.finish();
     }
     return std::nullopt;
 }

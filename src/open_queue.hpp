@@ -54,17 +54,19 @@ public:
         const std::uint64_t key = priority_key(entry);
         const std::size_t size = heap_.size();
         std::size_t hole = 0;
-        for (;;) {
-            std::size_t child = 2 * hole + 1;
-            if (child >= size) {
-                break;
-            }
-            if (child + 1 < size) {
-                child += heap[child + 1] < heap[child] ? 1 : 0;
-            }
+        // Levels with two children first, so that each asks one bound question.
+        std::size_t child = 1;
+        while (child + 1 < size) {
+            child += heap[child + 1] < heap[child] ? 1 : 0;
             if (key < heap[child]) {
-                break;
+                heap[hole] = key;
+                return;
             }
+            heap[hole] = heap[child];
+            hole = child;
+            child = 2 * hole + 1;
+        }
+        if (child < size && heap[child] < key) {
             heap[hole] = heap[child];
             hole = child;
         }
@@ -122,6 +124,59 @@ private:
     }
 
     GrowableArray<std::uint64_t> heap_;
+};
+
+// The entries one expansion queues, while the expanded entry is still the first: the
+// queue is not read meanwhile, so the entry can stay in place until a new entry takes
+// its place. The smallest new entry does so when the expansion ends, in one pass down
+// from the root (it usually belongs near the front); the others are inserted from the
+// bottom (they usually belong further back). Only an entry that goes before the
+// expanded one could climb past it: that takes the expanded entry out at once.
+class FrontRefill {
+public:
+    // `where` names the caller in the "capacity overflow" failure of a growth.
+    FrontRefill(OpenQueue& queue, OpenEntry first, SourceLocation where) noexcept
+        : queue_(queue), first_(first), where_(where) {}
+
+    void add(OpenEntry entry) {
+        if (first_taken_) {
+            queue_.insert(entry, where_);
+            return;
+        }
+        if (!holding_) {
+            held_ = entry;
+            holding_ = true;
+            return;
+        }
+        const bool entry_before = goes_before(entry, held_);
+        const OpenEntry smaller = entry_before ? entry : held_;
+        const OpenEntry larger = entry_before ? held_ : entry;
+        if (goes_before(larger, first_)) {
+            queue_.replace_first(smaller);
+            first_taken_ = true;
+            holding_ = false;
+        } else {
+            held_ = smaller;
+        }
+        queue_.insert(larger, where_);
+    }
+
+    // Ends the expansion: the first entry leaves, replaced by the smallest one held.
+    void finish() noexcept {
+        if (holding_) {
+            queue_.replace_first(held_);
+        } else if (!first_taken_) {
+            queue_.remove_first();
+        }
+    }
+
+private:
+    OpenQueue& queue_;
+    const OpenEntry first_;
+    const SourceLocation where_;
+    OpenEntry held_{};
+    bool holding_ = false;
+    bool first_taken_ = false;
 };
 
 }  // namespace walkmesh

@@ -53,9 +53,10 @@ TEST(OpenQueue, InterleavedInsertsAndTakesFollowTheOrder) {
     }
 }
 
-TEST(OpenQueue, ReplacingOrRemovingTheFirstEntryKeepsTheOrder) {
-    // The search's pattern: look at the front, then either replace it by the first
-    // entry its expansion queues, or remove it; a sorted set is the reference.
+TEST(OpenQueue, RefillingOrRemovingTheFirstEntryKeepsTheOrder) {
+    // The search's pattern: look at the front, then queue what its expansion finds
+    // (nothing, one entry or several, some of which may go before the front) through
+    // a FrontRefill, or remove it as superseded; a sorted set is the reference.
     const auto before = [](OpenEntry a, OpenEntry b) { return goes_before(a, b); };
     std::set<OpenEntry, decltype(before)> reference(before);
     OpenQueue queue;
@@ -75,11 +76,17 @@ TEST(OpenQueue, ReplacingOrRemovingTheFirstEntryKeepsTheOrder) {
             ASSERT_EQ(front.f, reference.begin()->f) << "round " << round;
             ASSERT_EQ(front.node, reference.begin()->node) << "round " << round;
             reference.erase(reference.begin());
-            const OpenEntry entry = draw();
-            if (operation == 1 && reference.insert(entry).second) {
-                queue.replace_first(entry);
-            } else {
+            if (operation == 1) {
                 queue.remove_first();
+            } else {
+                FrontRefill refill(queue, front, test_site);
+                for (unsigned count = random() % 4; count > 0; --count) {
+                    const OpenEntry entry = draw();
+                    if (!(entry.f == front.f && entry.node == front.node) && reference.insert(entry).second) {
+                        refill.add(entry);
+                    }
+                }
+                refill.finish();
             }
         }
         ASSERT_EQ(queue.size(), reference.size());
@@ -88,6 +95,35 @@ TEST(OpenQueue, ReplacingOrRemovingTheFirstEntryKeepsTheOrder) {
     const std::size_t capacity = queue.capacity();
     queue.replace_first({0, 0});
     EXPECT_EQ(queue.capacity(), capacity);
+}
+
+TEST(OpenQueue, RefillGrowsWhenTakingOutThenInsertingWould) {
+    // Taking the front out first and then inserting k entries checks the sizes
+    // S-1 .. S+k-2 against the capacity; a refill inserts k-1 of them at S .. S+k-2.
+    // Both grow at the same moments, since S never exceeds the capacity.
+    std::mt19937 random(11);
+    OpenQueue refilled;
+    OpenQueue plain;
+    std::uint32_t next_node = 0;
+    for (int round = 0; round < 2000; ++round) {
+        const OpenEntry front = refilled.empty() ? OpenEntry{} : refilled.first();
+        const unsigned count = refilled.empty() ? 1 : random() % 4;
+        if (refilled.empty()) {
+            refilled.insert({0, next_node}, test_site);
+            plain.insert({0, next_node++}, test_site);
+            continue;
+        }
+        FrontRefill refill(refilled, front, test_site);
+        plain.remove_first();
+        for (unsigned i = 0; i < count; ++i) {
+            const OpenEntry entry{front.f + 1 + static_cast<std::uint32_t>(random() % 8), next_node++};
+            refill.add(entry);
+            plain.insert(entry, test_site);
+        }
+        refill.finish();
+        ASSERT_EQ(refilled.size(), plain.size()) << "round " << round;
+        ASSERT_EQ(refilled.capacity(), plain.capacity()) << "round " << round;
+    }
 }
 
 TEST(OpenQueue, GrowsFromNothingToFourThenDoubles) {
