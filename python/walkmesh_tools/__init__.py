@@ -23,11 +23,14 @@ from typing import Iterator, List, Optional, Sequence, Tuple
 
 import numpy as np
 
+from .batch import Paths, find_paths
+from .paths import corridor, straight_path
+
 __all__ = [
     "POINT_DTYPE", "NODE_DTYPE", "EDGE_DTYPE", "Mesh", "Query", "PolygonLocator",
     "load_mesh", "parse_mesh", "build_tables", "load_scenarios", "scenario_queries",
     "splitmix64", "random_node_queries", "shared_mesh_path", "small_mesh_path",
-    "path_length",
+    "path_length", "corridor", "straight_path", "Paths", "find_paths",
 ]
 
 POINT_DTYPE = np.dtype([("x", "=f4"), ("y", "=f4")])
