@@ -13,6 +13,7 @@ from . import _native
 __all__ = ["Paths", "find_paths", "usable_cores"]
 
 
+
 class Paths:
     """The paths of a batch: query i's points are `points[offsets[i]:offsets[i + 1]]`,
     and `reached[i]` tells whether query i reached its target.
@@ -132,6 +133,17 @@ def find_paths(nodes: np.ndarray, edges: np.ndarray, starts, targets, target_poi
     >>> len(paths), bool(paths.reached.all())
     (2, True)
     """
+    starts, targets, target_points, start_points = prepare_queries(
+        starts, targets, target_points, start_points, straight)
+    threads = usable_cores() if threads is None else _thread_count(threads)
+    offsets, points, reached = _native.find_paths(
+        nodes, edges, starts, targets, target_points, start_points, straight, threads, max_expansions, partial)
+    return Paths(offsets, points, reached)
+
+
+def prepare_queries(starts, targets, target_points, start_points, straight: bool):
+    """The query arrays as the native batch takes them: int64 node indices and float32
+    (n, 2) points, C-contiguous; TypeError or ValueError naming the first bad query."""
     starts = _node_indices("starts", starts, None)
     count = len(starts)
     targets = _node_indices("targets", targets, count)
@@ -140,10 +152,26 @@ def find_paths(nodes: np.ndarray, edges: np.ndarray, starts, targets, target_poi
         if start_points is None:
             raise ValueError("start_points is required when straight=True")
         start_points = _points("start_points", start_points, count)
-    if threads is None:
-        threads = usable_cores()
-    elif threads.__index__() < 1:
+    else:
+        start_points = None
+    return starts, targets, target_points, start_points
+
+
+def check_node_indices(starts: np.ndarray, targets: np.ndarray, node_count: int) -> None:
+    """ValueError naming the first query whose start or target lies outside the node
+    table, worded as the native batch words it."""
+    def outside(nodes):
+        return (nodes < 0) | (nodes >= node_count)
+
+    bad = np.flatnonzero(outside(starts) | outside(targets))
+    if len(bad):
+        query = bad[0]
+        role, node = ("start", starts[query]) if outside(starts[query]) else ("target", targets[query])
+        raise ValueError(f"query {query}: {role} node {node} is outside the node table ({node_count} nodes)")
+
+
+def _thread_count(threads) -> int:
+    count = threads.__index__()
+    if count < 1:
         raise ValueError(f"threads must be at least 1, got {threads}")
-    offsets, points, reached = _native.find_paths(
-        nodes, edges, starts, targets, target_points, start_points, straight, threads, max_expansions, partial)
-    return Paths(offsets, points, reached)
+    return count
