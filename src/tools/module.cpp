@@ -92,5 +92,13 @@ PyModuleDef module_definition = {
 }  // namespace walkmesh::tools
 
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit__native() {
-    return PyModule_Create(&walkmesh::tools::module_definition);
+    PyObject* module = PyModule_Create(&walkmesh::tools::module_definition);
+    // What a worker's route finder holds per node of the graph, for the benchmarks.
+    if (module != nullptr &&
+        PyModule_AddIntConstant(module, "route_finder_bytes_per_node",
+                                static_cast<long>(walkmesh::route_finder_bytes_per_node)) == -1) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    return module;
 }
