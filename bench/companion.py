@@ -175,7 +175,7 @@ def time_dask(s: Scenarios, count: int, local_qps: float) -> Optional[dict]:
     import walkmesh_tools.dask as tools_dask
 
     starts, targets, target_points, _ = repeated(s, count)
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0",
                                   silence_logs=40) as cluster, distributed.Client(cluster) as client:
         local = tools.find_paths(s.nodes, s.edges, starts, targets, target_points, threads=2)
         seconds = []

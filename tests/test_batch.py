@@ -169,6 +169,28 @@ def test_signal_handlers_between_queries_leave_the_batch_alone():
     assert calls and all(call == [0, 1, 2, 3] for call in calls)
 
 
+def test_array_changed_in_place_during_a_batch_is_refused_and_released():
+    import signal
+
+    nodes, edges = NODES.copy(), EDGES.copy()
+    starts, targets, target_points, _ = queries(20000, seed=4)
+
+    def handler(signum, frame):
+        if edges.dtype != np.uint8:
+            edges.dtype = np.uint8
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    signal.setitimer(signal.ITIMER_REAL, 0.005)
+    try:
+        with pytest.raises(ValueError, match="argument 'edges': the array was changed in place during the call"):
+            tools.find_paths(nodes, edges, starts, targets, target_points, threads=2)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    registry = RegistryClient()
+    assert registry.can_borrow_exclusively(nodes) and registry.can_borrow_exclusively(edges)
+
+
 def test_repeated_batches_keep_no_references():
     starts, targets, target_points, start_points = queries(40)
     gc.collect()

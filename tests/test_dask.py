@@ -12,7 +12,7 @@ import walkmesh_tools.dask as tools_dask  # noqa: E402
 
 @pytest.fixture(scope="module")
 def client():
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0",
                                   silence_logs=40) as cluster, distributed.Client(cluster) as client:
         yield client
 
