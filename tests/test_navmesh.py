@@ -105,3 +105,21 @@ def test_find_path_locates_both_points():
         SMALL.find_path((-1, 1), (11, 7))
     with pytest.raises(ValueError, match=r"the target point \(11.0, 9.5\) lies in no polygon"):
         SMALL.find_path((1, 1), (11, 9.5))
+
+
+def test_straight_paths_and_batches_locate_their_points():
+    straight = SMALL.straight_path((1, 1), (11, 7))
+    start, target = SMALL.locate([(1, 1), (11, 7)]).tolist()
+    assert straight.tolist() == tools.straight_path(SMALL.nodes, SMALL.edges, start, target, (1, 1), (11, 7)).tolist()
+    starts, targets = [(1, 1), (11, 7), (1, 7)], [(11, 7), (1, 1), (11, 1)]
+    for straight_paths in (False, True):
+        batch = SMALL.find_paths(starts, targets, straight=straight_paths, threads=1)
+        for i, (p, q) in enumerate(zip(starts, targets)):
+            one = SMALL.straight_path(p, q) if straight_paths else [(r.x, r.y) for r in SMALL.find_path(p, q)]
+            assert batch[i].tolist() == np.asarray(one, dtype=np.float32).tolist()
+    with pytest.raises(ValueError, match=r"the target point \(13.0, 1.0\) lies in no polygon"):
+        SMALL.straight_path((1, 1), (13, 1))
+    with pytest.raises(ValueError, match=r"start point 2 \(-1.0, 0.0\) lies in no polygon"):
+        SMALL.find_paths([(1, 1), (2, 2), (-1, 0)], [(1, 1)] * 3)
+    with pytest.raises(ValueError, match="3 start points but 2 target points"):
+        SMALL.find_paths(starts, targets[:2])

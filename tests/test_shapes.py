@@ -58,20 +58,26 @@ def route_line(start, route):
 
 @settings(max_examples=12, deadline=None)
 @given(maps, st.integers(0, 2**16))
-def test_routes_stay_inside_the_free_space(level, seed):
+def test_straight_paths_and_routes_stay_inside_the_free_space(level, seed):
     walkable, obstacles, radius, _ = level
-    space = free_space(walkable, obstacles, agent_radius=radius).buffer(TOLERANCE)
+    inside = free_space(walkable, obstacles, agent_radius=radius).buffer(TOLERANCE)
     mesh = tools.NavMesh.from_shapes(walkable, obstacles, agent_radius=radius)
     points = np.random.default_rng(seed).uniform((0, 0), (WIDTH, HEIGHT), (80, 2))
     points = points[mesh.locate(points) >= 0]
-    crossed = 0
-    for start, target in zip(points[::2], points[1::2]):
-        route = mesh.find_path(start, target)
-        if len(route) == 1 and mesh.locate(start) != mesh.locate(target):
-            continue  # in separate parts of the free space: no route
-        crossed += len(route) > 1
-        assert space.covers(route_line(tuple(start), route))
-    assert crossed > 0
+    starts, targets = points[::2][:len(points) // 2], points[1::2]
+    batch = mesh.find_paths(starts, targets, straight=True)
+    bent = 0
+    for i, (start, target) in enumerate(zip(starts, targets)):
+        straight = mesh.straight_path(start, target)
+        assert np.array_equal(straight, batch[i])
+        if len(straight) == 0:
+            assert not batch.reached[i]
+            continue  # in separate parts of the free space: no path
+        assert inside.covers(shapely.LineString(straight.astype(np.float64)))
+        assert inside.covers(route_line(tuple(start), mesh.find_path(start, target)))
+        # Paths that bend round corners, where leaving the free space is likeliest.
+        bent += len(straight) > 2
+    assert bent > 0
 
 
 def test_point_obstacles_grow_into_discs():

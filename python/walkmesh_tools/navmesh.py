@@ -216,17 +216,70 @@ class NavMesh:
         target, (x, y) = self._node_of(target_point, "target point")
         return walkmesh.find_path(self.nodes, self.edges, start, target, walkmesh.Point(x, y))
 
+    def straight_path(self, start_point, target_point, *, max_expansions: Optional[int] = None,
+                      partial: bool = False) -> np.ndarray:
+        """`walkmesh_tools.straight_path` between the polygons of the two points: the
+        shortest polyline from `start_point` to `target_point` through the portals of
+        the route, as a (k, 2) float32 array ((0, 2) when the target cannot be reached
+        and `partial` is false). A point in no polygon is a ValueError naming it.
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh.straight_path((1, 1), (11, 7)).tolist()
+        [[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]]
+        """
+        from .paths import straight_path
+        start, start_xy = self._node_of(start_point, "start point")
+        target, target_xy = self._node_of(target_point, "target point")
+        return straight_path(self.nodes, self.edges, start, target, start_xy, target_xy,
+                             max_expansions=max_expansions, partial=partial)
+
+    def _nodes_of(self, points, name: str) -> Tuple[np.ndarray, np.ndarray]:
+        array = np.asarray(points, dtype=np.float64)
+        if array.ndim != 2 or array.shape[1] != 2:
+            raise ValueError(f"the {name}s must have shape (n, 2), not {array.shape}")
+        nodes = self.locate(array)
+        outside = np.flatnonzero(nodes < 0)
+        if len(outside):
+            i = int(outside[0])
+            raise ValueError(f"{name} {i} ({array[i, 0]}, {array[i, 1]}) lies in no polygon of the mesh")
+        return nodes, array
+
+    def find_paths(self, start_points, target_points, *, straight: bool = False, threads: Optional[int] = None,
+                   max_expansions: Optional[int] = None, partial: bool = False):
+        """`walkmesh_tools.find_paths` for query i from `start_points[i]` to
+        `target_points[i]` ((n, 2) arrays), each located in the mesh: routes through
+        portal midpoints, or straight paths with `straight=True`, as one `Paths`. The
+        first point in no polygon is a ValueError naming it.
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> paths = mesh.find_paths([(1, 1), (11, 7)], [(11, 7), (1, 1)], straight=True)
+        >>> paths[0].tolist() == mesh.straight_path((1, 1), (11, 7)).tolist(), bool(paths.reached.all())
+        (True, True)
+        """
+        from .batch import find_paths
+        starts, start_xy = self._nodes_of(start_points, "start point")
+        targets, target_xy = self._nodes_of(target_points, "target point")
+        if len(starts) != len(targets):
+            raise ValueError(f"{len(starts)} start points but {len(targets)} target points")
+        return find_paths(self.nodes, self.edges, starts, targets, target_xy, start_points=start_xy,
+                          straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
+
     def plot(self, paths=(), ax=None, **style):
         """Draws the polygons, their portals and `paths` with matplotlib and returns
         the axes (a new figure's when `ax` is None). A path is either a route as
         `find_path` returns it (a list of `walkmesh.Point`, drawn dashed with a dot at
         each portal midpoint), optionally as a pair (start point, route) to draw it
         from its start, or an (k, 2) array of points such as a straight path (drawn
-        as a solid line). Needs matplotlib (`pip install 'walkmesh[plot]'`).
+        as a solid line). Keywords: `colors` (one per path, cycled), `face_color`,
+        `edge_color`, `portal_color`, `linewidth`. Needs matplotlib (`pip install
+        'walkmesh[plot]'`).
 
         >>> import walkmesh_tools as tools
         >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
-        >>> ax = mesh.plot([((1, 1), mesh.find_path((1, 1), (11, 7)))])  # doctest: +SKIP
+        >>> route = mesh.find_path((1, 1), (11, 7))
+        >>> ax = mesh.plot([((1, 1), route), mesh.straight_path((1, 1), (11, 7))])  # doctest: +SKIP
         """
         from .plot import plot_mesh
         return plot_mesh(self, paths, ax, **style)
