@@ -1,7 +1,8 @@
 """Runs a few scenario queries on a real navigation mesh and prints, for each, the
 number of points, the path cost (length of the walked polyline from the start point)
 and the time per query; with matplotlib installed it also draws the mesh and a
-handful of routes into a PNG.
+handful of queries into a PNG, each as its route through portal midpoints and as
+its straight path.
 
     python -m walkmesh_tools.demo [--png PATH] [MESH [SCENARIOS]]
 
@@ -18,7 +19,7 @@ import walkmesh_tools as tools
 
 QUERIES = 8
 REPEATS = 20
-DRAWN = 6
+DRAWN = 5
 
 
 def default_inputs():
@@ -35,7 +36,7 @@ def time_per_query(mesh, query, target_point):
     return (time.perf_counter() - began) / REPEATS
 
 
-def draw(mesh, queries, png: Path) -> None:
+def draw(mesh, mesh_name: str, queries, png: Path) -> None:
     try:
         import matplotlib
     except ImportError:
@@ -43,17 +44,23 @@ def draw(mesh, queries, png: Path) -> None:
         return
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
-    # The longest queries of the workload, which cross the map.
-    chosen = queries[-DRAWN:]
-    paths = [(q.start_point, mesh.find_path(q.start_point, q.target_point)) for q in chosen]
+    # Long queries, from the last tenth of the workload, spread over it.
+    tenth = queries[-max(DRAWN, len(queries) // 10):]
+    chosen = tenth[::max(1, len(tenth) // DRAWN)][:DRAWN]
+    paths, colors = [], []
+    for q, color in zip(chosen, matplotlib.rcParams["axes.prop_cycle"].by_key()["color"]):
+        paths.append((q.start_point, mesh.find_path(q.start_point, q.target_point)))
+        paths.append(mesh.straight_path(q.start_point, q.target_point))
+        colors += [color, color]
     figure, ax = plt.subplots(figsize=(10, 7.5))
-    mesh.plot(paths, ax=ax)
-    ax.set_title(f"{len(mesh)} polygons, {len(paths)} routes through portal midpoints")
+    mesh.plot(paths, ax=ax, colors=colors)
+    ax.set_title(f"{mesh_name}: {len(mesh)} polygons; {len(chosen)} queries, each as its route through "
+                 "portal midpoints and its straight path", fontsize="medium")
     figure.tight_layout()
     png.parent.mkdir(parents=True, exist_ok=True)
     figure.savefig(png, dpi=110)
     plt.close(figure)
-    print(f"drew {len(paths)} routes into {png}")
+    print(f"drew {len(chosen)} queries into {png}")
 
 
 def main(argv=None):
@@ -80,7 +87,7 @@ def main(argv=None):
         seconds = time_per_query(mesh, query, target_point)
         print(f"  {query.start:6d} -> {query.target:6d}: {len(path):4d} points, "
               f"cost {cost:9.2f}, {seconds * 1e6:9.1f} us/query")
-    draw(mesh, queries, arguments.png)
+    draw(mesh, mesh_path.name, queries, arguments.png)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 """A matplotlib drawing of a mesh: its polygons, its portals and paths across it."""
 from __future__ import annotations
 
-from typing import List, Tuple
+from typing import Tuple
 
 import numpy as np
 
@@ -41,7 +41,7 @@ def _classify(path) -> Tuple[str, np.ndarray]:
 
 
 def plot_mesh(mesh, paths=(), ax=None, *, face_color: str = POLYGON_FACE, edge_color: str = POLYGON_EDGE,
-              portal_color: str = PORTAL, linewidth: float = 0.3):
+              portal_color: str = PORTAL, linewidth: float = 0.3, colors=None):
     matplotlib, LineCollection, PolyCollection = _matplotlib()
     if ax is None:
         import matplotlib.pyplot as plt
@@ -57,7 +57,8 @@ def plot_mesh(mesh, paths=(), ax=None, *, face_color: str = POLYGON_FACE, edge_c
     portal = np.flatnonzero(neighbours > polygon)
     segments = np.stack([mesh.vertices[corners[before[portal]]], mesh.vertices[corners[portal]]], axis=1)
     ax.add_collection(LineCollection(segments, colors=portal_color, linewidths=linewidth, zorder=2))
-    colors: List[str] = [c["color"] for c in matplotlib.rcParams["axes.prop_cycle"]]
+    if colors is None:
+        colors = [c["color"] for c in matplotlib.rcParams["axes.prop_cycle"]]
     labelled = set()
     for i, path in enumerate(paths):
         kind, points = _classify(path)
