@@ -146,6 +146,30 @@ def test_inconsistency_met_by_a_search_names_the_query(threads):
         registry.release_exclusive(edges)
 
 
+def test_signal_handlers_between_queries_leave_the_batch_alone():
+    # A handler that runs single calls on the calling thread, on other tables, while
+    # that thread works through its share of the batch.
+    import signal
+
+    starts, targets, target_points, _ = queries(20000, seed=8)
+    expected = tools.find_paths(NODES, EDGES, starts, targets, target_points, threads=1)
+    small = chain(3)
+    calls = []
+
+    def handler(signum, frame):
+        calls.append(tools.corridor(*small, 0, 3).tolist())
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    signal.setitimer(signal.ITIMER_REAL, 0.002, 0.002)
+    try:
+        for threads in (1, 2):
+            assert tools.find_paths(NODES, EDGES, starts, targets, target_points, threads=threads) == expected
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert calls and all(call == [0, 1, 2, 3] for call in calls)
+
+
 def test_repeated_batches_keep_no_references():
     starts, targets, target_points, start_points = queries(40)
     gc.collect()

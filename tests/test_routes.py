@@ -29,8 +29,9 @@ def portals_of(nodes, edges, route):
 
 
 def midpoints(portals):
-    return [(np.float32(np.float32(a[0] + b[0]) * 0.5), np.float32(np.float32(a[1] + b[1]) * 0.5))
-            for a, b in portals]
+    with np.errstate(over="ignore", invalid="ignore"):
+        return [(np.float32(np.float32(a[0] + b[0]) * 0.5), np.float32(np.float32(a[1] + b[1]) * 0.5))
+                for a, b in portals]
 
 
 def assert_corridor_is_find_paths_route(nodes, edges, start, target, target_point=(0.0, 0.0)):

@@ -124,17 +124,17 @@ public:
           slots_(Table<QuerySlot>::uninitialised(queries.count, batch_site)),
           chunk_(std::clamp<std::size_t>(queries.count / (threads * 16), 1, 64)) {
         workers_.reserve(threads);
-        owned_finders_.reserve(threads - 1);
+        finders_.reserve(threads);
     }
 
-    // The calling thread's worker uses `own_finder`; the others get finders of their own.
-    void add_workers(RouteFinder& own_finder, std::size_t threads) {
-        own_finder.bind(graph_);
-        workers_.push_back(Worker{&own_finder, {}});
-        for (std::size_t i = 1; i < threads; ++i) {
-            owned_finders_.emplace_back();
-            owned_finders_.back().bind(graph_);
-            workers_.push_back(Worker{&owned_finders_.back(), {}});
+    // Each worker gets a finder of its own, the calling thread's too: a signal handler
+    // run between its queries may call the single functions, which use that thread's
+    // kept finder.
+    void add_workers(std::size_t threads) {
+        for (std::size_t i = 0; i < threads; ++i) {
+            finders_.emplace_back();
+            finders_.back().bind(graph_);
+            workers_.push_back(Worker{&finders_.back(), {}});
         }
     }
 
@@ -310,7 +310,7 @@ private:
     const bool straight_;
     Table<QuerySlot> slots_;
     const std::size_t chunk_;
-    std::vector<RouteFinder> owned_finders_;
+    std::vector<RouteFinder> finders_;
     std::vector<Worker> workers_;
     std::atomic<std::size_t> next_{0};
     std::atomic<bool> stop_{false};
@@ -354,11 +354,6 @@ constexpr Signature kFindPathsSignature{"find_paths()", kFindPathsParameters};
 
 }  // namespace
 
-RouteFinder& calling_thread_finder() {
-    thread_local RouteFinder finder;
-    return finder;
-}
-
 OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
     std::array<PyObject*, 10> slots{};
     bind_fastcall(kFindPathsSignature, arguments, positional_count, keyword_names, slots);
@@ -387,7 +382,7 @@ OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyO
 
     const std::size_t workers = std::max<std::size_t>(1, std::min(threads, count));
     Batch batch(graph, queries, options, straight, workers);
-    batch.add_workers(calling_thread_finder(), workers);
+    batch.add_workers(workers);
     batch.run();
     if (std::optional<ErrorState>& interruption = batch.interruption()) {
         throw_error(std::move(*interruption));

@@ -3,14 +3,8 @@
 #pragma once
 
 #include "boundary/refs.hpp"
-#include "route.hpp"
 
 namespace walkmesh::tools {
-
-// The calling thread's route finder, kept between calls: its tables are reset, not
-// reallocated. Its uses on one thread never overlap, since no Python code runs while
-// one is in use.
-RouteFinder& calling_thread_finder();
 
 // find_paths(nodes, edges, starts, targets, target_points, start_points, straight,
 // threads, max_expansions, partial) -> (offsets, points, reached). The Python layer

@@ -15,8 +15,11 @@
 namespace walkmesh::tools {
 namespace {
 
+// The calling thread's finder, kept between calls: its tables are reset, not
+// reallocated. Uses on one thread never overlap: no Python code runs between binding
+// it to a graph and reading the route.
 RouteFinder& thread_finder(const Graph& graph) {
-    RouteFinder& finder = calling_thread_finder();
+    thread_local RouteFinder finder;
     finder.bind(graph);
     return finder;
 }
