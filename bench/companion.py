@@ -41,9 +41,8 @@ class Scenarios:
     """The located aurora scenarios with their grid optimum."""
 
     def __init__(self, meshes: Path, quick: bool):
-        mesh = tools.load_mesh(meshes / "aurora.mesh")
-        self.nodes, self.edges = tools.build_tables(mesh)
-        locator = tools.PolygonLocator(mesh)
+        mesh = tools.NavMesh.load(meshes / "aurora.mesh")
+        self.nodes, self.edges = mesh.nodes, mesh.edges
         rows = []
         for line in (meshes / "aurora.scen").read_text().splitlines()[1:]:
             fields = line.split()
@@ -51,8 +50,8 @@ class Scenarios:
                 continue
             start_point = (float(fields[4]), float(fields[5]))
             target_point = (float(fields[6]), float(fields[7]))
-            start, target = locator.locate(*start_point), locator.locate(*target_point)
-            if start is not None and target is not None:
+            start, target = mesh.locate(start_point), mesh.locate(target_point)
+            if start >= 0 and target >= 0:
                 rows.append((start, target, start_point, target_point, float(fields[8])))
         if quick:
             rows = rows[::max(1, len(rows) // 60)]

@@ -19,7 +19,8 @@ def client():
 
 def workload(count=500, seed=9):
     path = tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path()
-    nodes, edges = tools.build_tables(tools.load_mesh(path))
+    mesh = tools.NavMesh.load(path)
+    nodes, edges = mesh.nodes, mesh.edges
     rng = np.random.default_rng(seed)
     starts, targets = rng.integers(0, len(nodes), count), rng.integers(0, len(nodes), count)
     centroids = nodes["centroid"]

@@ -51,7 +51,8 @@ def shared_tables(name):
     path = NAVMESHES / name
     if not path.exists():
         pytest.skip(f"{path} is not here")
-    return tools.build_tables(tools.load_mesh(path))
+    mesh = tools.NavMesh.load(path)
+    return mesh.nodes, mesh.edges
 
 
 @settings(max_examples=300, deadline=None)
@@ -153,16 +154,15 @@ def test_real_queries_match_the_shortest_polyline(name):
     mesh_path = NAVMESHES / name
     if not mesh_path.exists():
         pytest.skip(f"{mesh_path} is not here")
-    mesh = tools.load_mesh(mesh_path)
-    nodes, edges = tools.build_tables(mesh)
-    locator = tools.PolygonLocator(mesh)
+    mesh = tools.NavMesh.load(mesh_path)
+    nodes, edges = mesh.nodes, mesh.edges
     rng = np.random.default_rng(5)
     low, high = np.min(mesh.vertices, axis=0), np.max(mesh.vertices, axis=0)
     checked = 0
     while checked < 12:
         start_point, end_point = rng.uniform(low, high), rng.uniform(low, high)
-        start, target = locator.locate(*start_point), locator.locate(*end_point)
-        if start is None or target is None or not 0 < len(tools.corridor(nodes, edges, start, target)) <= 40:
+        start, target = mesh.locate(start_point), mesh.locate(end_point)
+        if start < 0 or target < 0 or not 0 < len(tools.corridor(nodes, edges, start, target)) <= 40:
             continue
         check_against_reference(nodes, edges, start, target, start_point, end_point)
         checked += 1
