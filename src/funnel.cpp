@@ -23,6 +23,13 @@ double cross(Vec a, Vec b) noexcept { return a.x * b.y - a.y * b.x; }
 
 bool same_point(PointValue a, PointValue b) noexcept { return a.x == b.x && a.y == b.y; }
 
+// `point` lies on the segment from a to b, ends included.
+bool on_segment(PointValue point, PointValue a, PointValue b) noexcept {
+    const Vec to_a = a - point;
+    const Vec to_b = b - point;
+    return cross(to_a, to_b) == 0 && to_a.x * to_b.x + to_a.y * to_b.y <= 0;
+}
+
 PointValue portal_midpoint(PointValue a, PointValue b) noexcept { return midpoint(a, b); }
 
 // The order of a and b when no direction of travel decides it.
@@ -110,6 +117,13 @@ void pull_taut(PointValue from, std::span<const SidedPortal> portals, PointValue
     for (std::size_t i = 1; i < count; ++i) {
         const PointValue next_left = left_of(i);
         const PointValue next_right = right_of(i);
+        // A portal through the apex itself (a start point on the first portal, a
+        // corner where portals meet) is crossed there. Taken as the funnel's sides,
+        // its ends would open it to a straight angle that no side test can read.
+        if (left_index == apex_index && right_index == apex_index && on_segment(apex, next_left, next_right)) {
+            apex_index = left_index = right_index = i;
+            continue;
+        }
         // The right side narrows when the new right end is not to its right.
         if (cross(right - apex, next_right - apex) >= 0) {
             if (same_point(apex, right) || cross(left - apex, next_right - apex) < 0) {

@@ -124,13 +124,19 @@ def strip(vertices):
     return make_nodes(rows), make_edges(edge_rows)
 
 
-def random_strip(rng, count, turn=1.0):
+def random_strip(rng, count, turn=1.0, grid=False):
     """`count` + 2 float32 vertices of a strip of `count` triangles that never folds
-    back: each new vertex lies beyond the side it shares with the triangle before."""
-    v = [np.float32(rng.uniform(-5, 5, 2))]
+    back: each new vertex lies beyond the side it shares with the triangle before.
+    With `grid`, the vertices are integers, as on maps made from grids."""
+    scale = 10.0 if grid else 1.0
+
+    def rounded(point):
+        return np.float32(np.round(point) if grid else point)
+
+    v = [rounded(rng.uniform(-5, 5, 2) * scale)]
     while len(v) < 2:
-        second = np.float32(rng.uniform(-5, 5, 2))
-        if np.hypot(*(second - v[0])) > 0.5:
+        second = rounded(rng.uniform(-5, 5, 2) * scale)
+        if np.hypot(*(second - v[0])) > 0.5 * scale:
             v.append(second)
     while len(v) < count + 2:
         a, b = v[-2].astype(np.float64), v[-1].astype(np.float64)
@@ -138,8 +144,8 @@ def random_strip(rng, count, turn=1.0):
         behind = cross2(b - a, v[-3] - a) if len(v) >= 3 else 0.0
         if behind * cross2(b - a, normal) > 0:
             normal = -normal
-        candidate = np.float32(a + rng.uniform(-turn, 1 + turn) * (b - a) + normal * rng.uniform(0.3, 3.0))
-        # Kept only when clearly beyond the shared side once rounded to float32.
+        candidate = rounded(a + rng.uniform(-turn, 1 + turn) * (b - a) + normal * rng.uniform(0.3, 3.0) * scale)
+        # Kept only when clearly beyond the shared side once rounded.
         side = cross2(b - a, candidate.astype(np.float64) - a)
         if abs(side) > 1e-3 and side * behind <= 0:
             v.append(candidate)
