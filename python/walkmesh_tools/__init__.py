@@ -17,11 +17,17 @@ builds the same tables by the same rules, so both must stay identical:
 from __future__ import annotations
 
 import math
+import os
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Iterator, List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
+
+if TYPE_CHECKING:
+    import numpy.typing as npt
+
+    import walkmesh
 
 __all__ = [
     "POINT_DTYPE", "NODE_DTYPE", "EDGE_DTYPE", "Mesh", "Query", "PolygonLocator",
@@ -36,6 +42,7 @@ EDGE_DTYPE = np.dtype([("to", "=u4"), ("cost", "=u4"), ("left", POINT_DTYPE),
                        ("right", POINT_DTYPE), ("padding", "=u4")])
 
 Point2 = Tuple[float, float]
+PathArgument = Union[str, "os.PathLike[str]"]
 
 
 @dataclass(frozen=True)
@@ -59,13 +66,13 @@ def parse_mesh(text: str) -> Mesh:
     if next(tokens) != "mesh" or next(tokens) != "2":
         raise ValueError("not a version 2 mesh")
     vertex_count, polygon_count = int(next(tokens)), int(next(tokens))
-    vertices = []
+    vertices: List[Point2] = []
     for _ in range(vertex_count):
         x, y, around = float(next(tokens)), float(next(tokens)), int(next(tokens))
         for _ in range(around):
             next(tokens)
         vertices.append((x, y))
-    polygons = []
+    polygons: List[Tuple[Tuple[int, ...], Tuple[int, ...]]] = []
     for _ in range(polygon_count):
         n = int(next(tokens))
         corners = tuple(int(next(tokens)) for _ in range(n))
@@ -74,7 +81,7 @@ def parse_mesh(text: str) -> Mesh:
     return Mesh(vertices, polygons)
 
 
-def load_mesh(path) -> Mesh:
+def load_mesh(path: PathArgument) -> Mesh:
     return parse_mesh(Path(path).read_text())
 
 
@@ -93,11 +100,11 @@ def _centroid(mesh: Mesh, corners: Sequence[int]) -> Point2:
     return _float32(sum_x / len(corners)), _float32(sum_y / len(corners))
 
 
-def build_tables(mesh: Mesh) -> Tuple[np.ndarray, np.ndarray]:
+def build_tables(mesh: Mesh) -> Tuple[npt.NDArray[np.void], npt.NDArray[np.void]]:
     """The node and edge arrays of `mesh` (NODE_DTYPE, EDGE_DTYPE)."""
     centroids = [_centroid(mesh, corners) for corners, _ in mesh.polygons]
-    edge_rows = []
-    node_rows = []
+    edge_rows: List[Tuple[int, int, Point2, Point2, int]] = []
+    node_rows: List[Tuple[Point2, int, int]] = []
     for index, (corners, neighbours) in enumerate(mesh.polygons):
         first = len(edge_rows)
         cx, cy = centroids[index]
@@ -130,7 +137,7 @@ class PolygonLocator:
     """Finds the lowest-index polygon containing a point, through a uniform grid of
     buckets over the polygons' bounding boxes."""
 
-    def __init__(self, mesh: Mesh, polygons_per_cell: float = 2.0):
+    def __init__(self, mesh: Mesh, polygons_per_cell: float = 2.0) -> None:
         self._mesh = mesh
         xs = [x for x, _ in mesh.vertices]
         ys = [y for _, y in mesh.vertices]
@@ -165,9 +172,9 @@ class PolygonLocator:
         return None
 
 
-def load_scenarios(path) -> List[Tuple[Point2, Point2]]:
+def load_scenarios(path: PathArgument) -> List[Tuple[Point2, Point2]]:
     """(start point, goal point) of every scenario line after the header."""
-    pairs = []
+    pairs: List[Tuple[Point2, Point2]] = []
     for line in Path(path).read_text().splitlines()[1:]:
         fields = line.split()
         if len(fields) < 9:
@@ -178,10 +185,11 @@ def load_scenarios(path) -> List[Tuple[Point2, Point2]]:
     return pairs
 
 
-def scenario_queries(mesh: Mesh, scenarios, locator: Optional[PolygonLocator] = None) -> List[Query]:
+def scenario_queries(mesh: Mesh, scenarios: Iterable[Tuple[Point2, Point2]],
+                     locator: Optional[PolygonLocator] = None) -> List[Query]:
     """Queries from start to goal points; pairs with a point in no polygon are skipped."""
     locator = locator or PolygonLocator(mesh)
-    queries = []
+    queries: List[Query] = []
     for start_point, goal in scenarios:
         start = locator.locate(*start_point)
         target = locator.locate(*goal)
@@ -202,10 +210,10 @@ def splitmix64(seed: int) -> Iterator[int]:
         yield z ^ (z >> 31)
 
 
-def random_node_queries(nodes: np.ndarray, count: int = 1000, seed: int = 20261207) -> List[Query]:
+def random_node_queries(nodes: npt.NDArray[np.void], count: int = 1000, seed: int = 20261207) -> List[Query]:
     """Node pairs drawn from splitmix64; the target point is the target's centroid."""
     numbers = splitmix64(seed)
-    queries = []
+    queries: List[Query] = []
     for _ in range(count):
         start = next(numbers) % len(nodes)
         target = next(numbers) % len(nodes)
@@ -216,7 +224,7 @@ def random_node_queries(nodes: np.ndarray, count: int = 1000, seed: int = 202612
     return queries
 
 
-def shared_mesh_path(name: str, root=None) -> Optional[Path]:
+def shared_mesh_path(name: str, root: Optional[PathArgument] = None) -> Optional[Path]:
     """`../shared/navmeshes/{name}` seen from the project root (default: the working
     directory), if it exists."""
     path = Path(root or Path.cwd()) / ".." / "shared" / "navmeshes" / name
@@ -228,7 +236,7 @@ def small_mesh_path(name: str = "small.mesh") -> Path:
     return Path(__file__).parent / "data" / name
 
 
-def path_length(start: Point2, points) -> float:
+def path_length(start: Point2, points: Iterable[walkmesh.Point]) -> float:
     """Length of the polyline from `start` through the points of a found path."""
     total = 0.0
     x0, y0 = start

@@ -7,32 +7,40 @@ and the time per query.
 Without arguments it uses ../shared/navmeshes/aurora.mesh (seen from the working
 directory), or the small mesh shipped with walkmesh_tools when that is absent.
 """
+from __future__ import annotations
+
 import sys
 import time
 from pathlib import Path
+from typing import TYPE_CHECKING, List, Tuple
 
 import walkmesh
 import walkmesh_tools as tools
+
+if TYPE_CHECKING:
+    import numpy as np
+    import numpy.typing as npt
 
 QUERIES = 8
 REPEATS = 20
 
 
-def default_inputs():
+def default_inputs() -> Tuple[Path, Path]:
     mesh = tools.shared_mesh_path("aurora.mesh")
     if mesh is not None:
         return mesh, mesh.with_suffix(".scen")
     return tools.small_mesh_path(), tools.small_mesh_path("small.scen")
 
 
-def time_per_query(nodes, edges, query, target_point):
+def time_per_query(nodes: npt.NDArray[np.void], edges: npt.NDArray[np.void], query: tools.Query,
+                   target_point: walkmesh.Point) -> float:
     began = time.perf_counter()
     for _ in range(REPEATS):
         walkmesh.find_path(nodes, edges, query.start, query.target, target_point)
     return (time.perf_counter() - began) / REPEATS
 
 
-def main(argv):
+def main(argv: List[str]) -> None:
     mesh_path, scenario_path = default_inputs()
     if argv:
         mesh_path = Path(argv[0])

@@ -1,15 +1,20 @@
-"""What each extension module of the distribution exports: its init function and
-nothing else. The dynamic symbol table is read from the ELF file itself, so the check
-needs no binutils and reads 32-bit ARM objects as well as 64-bit ones."""
+"""The distribution as installed: what each extension module exports (its init function
+and nothing else, read from the ELF file itself, so that 32-bit ARM objects are read as
+well as 64-bit ones), where the modules and their types come from, and the typed example."""
 from __future__ import annotations
 
 import importlib.util
+import os
 import struct
 from importlib import machinery
 from pathlib import Path
 from typing import List, NamedTuple
 
 import pytest
+
+from conftest import run_python
+
+PROJECT = Path(__file__).resolve().parent.parent
 
 # Every extension module that the build installs.
 EXTENSION_MODULES = ["walkmesh"]
@@ -110,3 +115,36 @@ def test_every_installed_extension_is_checked():
     if not checked <= installed:
         pytest.skip("the modules imported here are not the installed distribution's")
     assert installed == checked
+
+
+def test_installed_layout():
+    # Set by the wheel tests: the modules must come from the installed wheel, not the
+    # source tree, and the wheel must carry the stubs in both forms and py.typed.
+    prefix = os.environ.get("WALKMESH_EXPECT_INSTALLED")
+    if not prefix:
+        pytest.skip("not a run against an installed wheel")
+    import walkmesh
+    import walkmesh_tools
+    prefix_path = Path(prefix).resolve()
+    module = Path(walkmesh.__file__).resolve()
+    tools = Path(walkmesh_tools.__file__).resolve().parent
+    assert prefix_path in module.parents, module
+    assert prefix_path in tools.parents, tools
+    site = module.parent
+    assert tools.parent == site
+    assert (tools / "py.typed").is_file()
+    stub = (site / "walkmesh.pyi").read_text()
+    assert "def find_path(" in stub
+    assert (site / "walkmesh-stubs" / "__init__.pyi").read_text() == stub
+
+
+def test_typed_example_runs():
+    # The example that CI type-checks must also do what it says, on every interpreter.
+    import walkmesh_tools as tools
+    mesh = tools.load_mesh(tools.small_mesh_path())
+    located = tools.scenario_queries(mesh, tools.load_scenarios(tools.small_mesh_path("small.scen")))
+    result = run_python(f"import runpy; runpy.run_path({str(PROJECT / 'examples' / 'typed_paths.py')!r}, run_name='__main__')")
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0] == "corridor: [(1.0, 0.5), (1.75, 0.25)]"
+    assert lines[1].startswith(f"small mesh: {len(located)} routes, ")
