@@ -1,6 +1,7 @@
 """walkmesh.find_path side by side with what a Python user would pick instead, on
 real meshes: aurora.mesh with its scenario workload and Berlin_0_1024.mesh with
-random node pairs (walkmesh_tools' workloads, fixed seed).
+random node pairs (walkmesh_tools' workloads, fixed seed); then the companion's
+corridor, straight paths and batches beside find_path (bench/companion.py).
 
     python bench/compare.py [--quick] [--only NAME] [--meshes DIR] [--rounds N] [--harness PATH] [--out DIR]
 
@@ -35,6 +36,7 @@ import numpy as np
 import walkmesh
 import walkmesh_tools as tools
 
+import companion
 import peers
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -548,6 +550,8 @@ def main(argv: List[str]) -> int:
               f"{share['typical_share'] * 100:.2f}%; whole workload {share['workload_share'] * 100:.2f}%; "
               f"the 2-node call is {share['two_node_call_share_of_median'] * 100:.2f}% of the median query")
     report["overhead"] = overhead
+    if args.only in (None, "aurora"):
+        report["companion"] = companion.run(meshes, args.quick, rounds)
     mismatches = [m for case in cases for m in case.mismatches]
     for line in mismatches[:20]:
         print("MISMATCH " + line)

@@ -1,14 +1,11 @@
-// The A* search with wrapping 32-bit path costs, and the path walk.
+// find_path's search: fresh tables for each call, failures reported as internal
+// failures at their fixed locations; the benchmark's counting twin.
 #include "astar.hpp"
 
 #include <algorithm>
 
-#include "open_queue.hpp"
-
 namespace walkmesh {
 namespace {
-
-constexpr std::uint32_t unreached = UINT32_MAX;
 
 struct SearchTables {
     Table<std::uint32_t> best_cost;
@@ -22,19 +19,59 @@ SearchTables create_tables(std::size_t node_count) {
                       astar_site::tables_capacity);
     checked_byte_size(node_count, sizeof(std::uint32_t), alignof(std::uint32_t),
                       astar_site::tables_capacity);
-    return {Table<std::uint32_t>::filled(node_count, unreached, astar_site::tables_capacity),
+    return {Table<std::uint32_t>::filled(node_count, unreached_cost, astar_site::tables_capacity),
             Table<Predecessor>::zeroed(node_count, astar_site::tables_capacity)};
 }
 
-// The first edge of `run` that leads to `to`.
-EdgeRef first_edge_to(const EdgeRun& run, std::uint32_t to) {
-    const auto found =
-        std::find_if(run.begin(), run.end(), [to](EdgeRef edge) { return edge.to() == to; });
-    if (found == run.end()) {
+// Every failure is an internal failure with its fixed message and location. Inlined,
+// so that a failure report's backtrace starts in the search or the walk itself.
+#define WALKMESH_FAILURE [[noreturn, gnu::always_inline]] inline
+
+struct PanicPolicy {
+    static constexpr bool budgeted = false;
+    static constexpr bool logs_reached = false;
+
+    bool may_expand() noexcept { return true; }
+    void expanded(std::uint32_t, std::uint32_t) noexcept {}
+    void reached_node(std::uint32_t) noexcept {}
+
+    WALKMESH_FAILURE void bad_start(std::uint32_t start, std::size_t node_count) {
+        panic_index(start, node_count, astar_site::start_index);
+    }
+    WALKMESH_FAILURE void bad_target(std::uint32_t target, std::size_t node_count) {
+        panic_index(target, node_count, astar_site::target_index);
+    }
+    WALKMESH_FAILURE void bad_expanded(std::uint32_t node, std::size_t node_count) {
+        panic_index(node, node_count, astar_site::expanded_index);
+    }
+    WALKMESH_FAILURE void bad_run(std::uint32_t, std::uint32_t start, std::uint32_t end, std::size_t edge_count) {
+        panic_slice(start, end, edge_count, astar_site::expanded_run);
+    }
+    WALKMESH_FAILURE void bad_edge_target(std::uint32_t, std::size_t, std::uint32_t to, std::size_t node_count) {
+        panic_index(to, node_count, astar_site::edge_to_index);
+    }
+
+    WALKMESH_FAILURE void bad_walk_node(std::uint32_t index, std::size_t node_count) {
+        panic_index(index, node_count, astar_site::walk_current_index);
+    }
+    WALKMESH_FAILURE void bad_walk_predecessor(std::uint32_t index, std::size_t node_count) {
+        panic_index(index, node_count, astar_site::walk_predecessor_index);
+    }
+    WALKMESH_FAILURE void bad_walk_run(std::uint32_t, std::uint32_t start, std::uint32_t end, std::size_t edge_count) {
+        panic_slice(start, end, edge_count, astar_site::walk_predecessor_run);
+    }
+    WALKMESH_FAILURE void missing_walk_edge(std::uint32_t, std::uint32_t) {
         panic_unwrap_none(astar_site::walk_missing_edge);
     }
-    return *found;
-}
+    WALKMESH_FAILURE void broken_chain(std::uint32_t) { panic(chain_misses_start_message, astar_site::walk_chain_guard); }
+};
+
+#undef WALKMESH_FAILURE
+
+struct CountingPolicy : PanicPolicy {
+    std::uint64_t expansions = 0;
+    void expanded(std::uint32_t, std::uint32_t) noexcept { ++expansions; }
+};
 
 // Sum along the chain of the cheapest edge of each step; the chain was walked already.
 std::uint64_t route_cost(const Graph& graph, std::span<const Predecessor> came_from,
@@ -54,135 +91,57 @@ std::uint64_t route_cost(const Graph& graph, std::span<const Predecessor> came_f
     return total;
 }
 
-struct NoObserver {
-    void expanded() noexcept {}
-    void reached(const Graph&, const SearchTables&, std::uint32_t, std::uint32_t) noexcept {}
-};
+template <class Policy>
+PointList walk_midpoints(const Graph& graph, std::span<const Predecessor> came_from, std::uint32_t start,
+                         std::uint32_t target, Policy& policy) {
+    PointList points;
+    walk_back(graph, came_from, start, target, policy, [&](std::uint32_t, std::uint32_t, EdgeRef edge) {
+        points.push_back(midpoint(edge.left(), edge.right()), astar_site::walk_points_capacity);
+    });
+    points.reverse();
+    return points;
+}
 
-struct StatsObserver {
-    SearchStats& stats;
-    void expanded() noexcept { ++stats.expansions; }
-    void reached(const Graph& graph, const SearchTables& tables, std::uint32_t start,
-                 std::uint32_t target) {
-        stats.target_cost = tables.best_cost[target];
-        stats.route_cost = route_cost(graph, tables.came_from.span(), start, target);
-    }
-};
-
-template <class Observer>
-std::optional<PointList> run_search(const Graph& graph, std::uint32_t start, std::uint32_t target,
-                                    Observer& observer) {
-    const std::size_t node_count = graph.node_count();
-    SearchTables tables = create_tables(node_count);
-    std::uint32_t* const best_cost = tables.best_cost.data();
-    Predecessor* const came_from = tables.came_from.data();
-
-    if (start >= node_count) {
-        panic_index(start, node_count, astar_site::start_index);
-    }
-    best_cost[start] = 0;
-    if (target >= node_count) {
-        panic_index(target, node_count, astar_site::target_index);
-    }
-    const PointValue goal = graph.centroid(target);
-
+// The tables are created before any index is tested, and released after the walk.
+template <class Policy>
+std::optional<PointList> search_with(const Graph& graph, std::uint32_t start, std::uint32_t target,
+                                     Policy& policy, SearchStats* stats) {
+    SearchTables tables = create_tables(graph.node_count());
     OpenQueue open;
-    open.insert({heuristic(graph.centroid(start), goal), start}, astar_site::queue_capacity);
-    while (!open.empty()) {
-        const OpenEntry entry = open.first();
-        const std::uint32_t u = entry.node;
-        // Tested as the target leaves the queue, before any check on it.
-        if (u == target) {
-            PointList points = walk_path(graph, tables.came_from.span(), start, target);
-            observer.reached(graph, tables, start, target);
-            return points;
-        }
-        if (u >= node_count) {
-            panic_index(u, node_count, astar_site::expanded_index);
-        }
-        // A cheaper entry for u superseded this one: skip it without a scan.
-        if (entry.f > best_cost[u] + heuristic(graph.centroid(u), goal)) {
-            open.remove_first();
-            continue;
-        }
-        observer.expanded();
-        // The entry is taken out as its expansion queues new ones (see FrontRefill).
-        FrontRefill refill(open, entry, astar_site::queue_capacity);
-        const EdgeRun run = graph.edges_of(u, astar_site::expanded_run);
-        // The neighbours' records and costs lie anywhere in their tables: ask for all
-        // of them before the first is needed, so that their loads overlap.
-        for (const EdgeRef edge : run) {
-            const std::uint32_t to = edge.to();
-            if (to < node_count) {
-                graph.prefetch_node(to);
-                __builtin_prefetch(best_cost + to);
-            }
-        }
-        for (const EdgeRef edge : run) {
-            const std::uint32_t to = edge.to();
-            if (to >= node_count) {
-                panic_index(to, node_count, astar_site::edge_to_index);
-            }
-            // best_cost[u] is read anew: a wrapping self-loop may just have lowered it.
-            const std::uint32_t candidate = best_cost[u] + edge.cost();
-            if (candidate < best_cost[to]) {
-                best_cost[to] = candidate;
-                came_from[to] = {1, u};
-                graph.prefetch_edges_of(to);
-                refill.add({candidate + heuristic(graph.centroid(to), goal), to});
-            }
-        }
-        refill.finish();
+    const SearchEnd end =
+        run_search(graph, start, target, tables.best_cost.data(), tables.came_from.data(), open, policy);
+    if (end != SearchEnd::reached) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    PointList points = walk_midpoints(graph, tables.came_from.span(), start, target, policy);
+    if (stats != nullptr) {
+        stats->target_cost = tables.best_cost[target];
+        stats->route_cost = route_cost(graph, tables.came_from.span(), start, target);
+    }
+    return points;
 }
 
 }  // namespace
 
 std::optional<PointList> search_path(const Graph& graph, std::uint32_t start,
                                      std::uint32_t target) {
-    NoObserver observer;
-    return run_search(graph, start, target, observer);
+    PanicPolicy policy;
+    return search_with(graph, start, target, policy, nullptr);
 }
 
 std::optional<PointList> search_path_with_stats(const Graph& graph, std::uint32_t start,
                                                 std::uint32_t target, SearchStats& stats) {
     stats = SearchStats{};
-    StatsObserver observer{stats};
-    return run_search(graph, start, target, observer);
+    CountingPolicy policy;
+    std::optional<PointList> points = search_with(graph, start, target, policy, &stats);
+    stats.expansions = policy.expansions;
+    return points;
 }
 
 PointList walk_path(const Graph& graph, std::span<const Predecessor> came_from, std::uint32_t start,
                     std::uint32_t target) {
-    const std::size_t node_count = came_from.size();
-    PointList points;
-    std::uint32_t current = target;
-    for (;;) {
-        if (current >= node_count) {
-            panic_index(current, node_count, astar_site::walk_current_index);
-        }
-        const Predecessor entry = came_from[current];
-        if (!entry.present) {
-            break;
-        }
-        const std::uint32_t prev = entry.node;
-        if (prev >= node_count) {
-            panic_index(prev, node_count, astar_site::walk_predecessor_index);
-        }
-        // A route visits each node once; more steps than nodes means a cycle.
-        if (points.size() == node_count) {
-            panic(chain_misses_start_message, astar_site::walk_chain_guard);
-        }
-        const EdgeRun run = graph.edges_of(prev, astar_site::walk_predecessor_run);
-        const EdgeRef edge = first_edge_to(run, current);
-        points.push_back(midpoint(edge.left(), edge.right()), astar_site::walk_points_capacity);
-        if (prev == start) {
-            break;
-        }
-        current = prev;
-    }
-    points.reverse();
-    return points;
+    PanicPolicy policy;
+    return walk_midpoints(graph, came_from, start, target, policy);
 }
 
 }  // namespace walkmesh

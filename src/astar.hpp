@@ -1,5 +1,8 @@
-// The A* search over the graph view and the path walk back along the predecessor
-// table. Plain C++: failures leave as InternalFailure, nothing here knows Python.
+// The A* search over the graph view and the walk back along the predecessor table.
+// Plain C++, nothing here knows Python. One search loop and one walk serve every
+// caller: find_path (fresh tables, failures as internal failures) and the companion's
+// routes (reused tables, an expansion budget, the closest node for partial routes,
+// failures as GraphFault), which differ only in the policy they run them with.
 #pragma once
 
 #include <cmath>
@@ -10,6 +13,7 @@
 #include "boundary/memory.hpp"
 #include "geometry.hpp"
 #include "graph.hpp"
+#include "open_queue.hpp"
 
 namespace walkmesh {
 
@@ -23,6 +27,8 @@ struct Predecessor {
     std::uint32_t present;
     std::uint32_t node;
 };
+
+inline constexpr std::uint32_t unreached_cost = UINT32_MAX;
 
 // Where the search and the walk report their failures.
 namespace astar_site {
@@ -89,5 +95,151 @@ struct SearchStats {
 // that the counting costs search_path nothing.
 std::optional<PointList> search_path_with_stats(const Graph& graph, std::uint32_t start,
                                                 std::uint32_t target, SearchStats& stats);
+
+// ---- the search and the walk, for every policy ----
+
+// How a search ended.
+enum class SearchEnd {
+    reached,    // the target left the queue
+    exhausted,  // the queue ran empty
+    stopped,    // the policy refused the next expansion
+};
+
+// The search with wrapping 32-bit path costs over `best_cost` and `came_from` (one
+// entry per node, all unreached and absent) and an empty `open` queue.
+//
+// `Policy` supplies, besides its failures (each [[noreturn]]):
+// - `static constexpr bool budgeted`: whether may_expand() is asked before each
+//   expansion; `static constexpr bool logs_reached`: whether reached_node() is told
+//   of every node whose best_cost leaves unreached_cost (the start included);
+// - `bool may_expand()`, `void expanded(std::uint32_t node, std::uint32_t estimate)`,
+//   `void reached_node(std::uint32_t node)`;
+// - failures: `bad_start(start, node_count)`, `bad_target(target, node_count)`,
+//   `bad_expanded(node, node_count)`, `bad_run(node, run_start, run_end, edge_count)`,
+//   `bad_edge_target(node, edge_index, to, node_count)`.
+// Every index is tested before the access it guards.
+template <class Policy>
+SearchEnd run_search(const Graph& graph, std::uint32_t start, std::uint32_t target,
+                     std::uint32_t* const best_cost, Predecessor* const came_from, OpenQueue& open,
+                     Policy& policy) {
+    const std::size_t node_count = graph.node_count();
+    if (start >= node_count) {
+        policy.bad_start(start, node_count);
+    }
+    best_cost[start] = 0;
+    if constexpr (Policy::logs_reached) {
+        policy.reached_node(start);
+    }
+    if (target >= node_count) {
+        policy.bad_target(target, node_count);
+    }
+    const PointValue goal = graph.centroid(target);
+
+    open.insert({heuristic(graph.centroid(start), goal), start}, astar_site::queue_capacity);
+    while (!open.empty()) {
+        const OpenEntry entry = open.first();
+        const std::uint32_t u = entry.node;
+        // Tested as the target leaves the queue, before any check on it.
+        if (u == target) {
+            return SearchEnd::reached;
+        }
+        if (u >= node_count) {
+            policy.bad_expanded(u, node_count);
+        }
+        const std::uint32_t estimate = heuristic(graph.centroid(u), goal);
+        // A cheaper entry for u superseded this one: skip it without a scan.
+        if (entry.f > best_cost[u] + estimate) {
+            open.remove_first();
+            continue;
+        }
+        if constexpr (Policy::budgeted) {
+            if (!policy.may_expand()) {
+                return SearchEnd::stopped;
+            }
+        }
+        policy.expanded(u, estimate);
+        // The entry is taken out as its expansion queues new ones (see FrontRefill).
+        FrontRefill refill(open, entry, astar_site::queue_capacity);
+        const EdgeRun run = graph.edges_of(u, [&](std::uint32_t run_start, std::uint32_t run_end) {
+            policy.bad_run(u, run_start, run_end, graph.edge_count());
+        });
+        // The neighbours' records and costs lie anywhere in their tables: ask for all
+        // of them before the first is needed, so that their loads overlap.
+        for (const EdgeRef edge : run) {
+            const std::uint32_t to = edge.to();
+            if (to < node_count) {
+                graph.prefetch_node(to);
+                __builtin_prefetch(best_cost + to);
+            }
+        }
+        for (const EdgeRef edge : run) {
+            const std::uint32_t to = edge.to();
+            if (to >= node_count) {
+                policy.bad_edge_target(u, graph.edge_index(edge), to, node_count);
+            }
+            // best_cost[u] is read anew: a wrapping self-loop may just have lowered it.
+            const std::uint32_t candidate = best_cost[u] + edge.cost();
+            if (candidate < best_cost[to]) {
+                if constexpr (Policy::logs_reached) {
+                    if (best_cost[to] == unreached_cost) {
+                        policy.reached_node(to);
+                    }
+                }
+                best_cost[to] = candidate;
+                came_from[to] = {1, u};
+                graph.prefetch_edges_of(to);
+                refill.add({candidate + heuristic(graph.centroid(to), goal), to});
+            }
+        }
+        refill.finish();
+    }
+    return SearchEnd::exhausted;
+}
+
+// Follows `came_from` back from `end` to `start`, calling `step(prev, current, edge)`
+// for each step, from the end side: `edge` is the first edge of prev's run that leads
+// to current. Stops without a step when `end` has no predecessor (it is the start).
+//
+// `Policy` supplies the walk's failures (each [[noreturn]]): `bad_walk_node(index,
+// node_count)`, `bad_walk_predecessor(index, node_count)`, `bad_walk_run(prev,
+// run_start, run_end, edge_count)`, `missing_walk_edge(prev, current)` and
+// `broken_chain(end)` for a chain that does not reach the start within as many steps
+// as there are nodes (path costs that wrapped can make a cycle).
+template <class Policy, class Step>
+void walk_back(const Graph& graph, std::span<const Predecessor> came_from, std::uint32_t start,
+               std::uint32_t end, Policy& policy, Step&& step) {
+    const std::size_t node_count = came_from.size();
+    std::size_t steps = 0;
+    for (std::uint32_t current = end;;) {
+        if (current >= node_count) {
+            policy.bad_walk_node(current, node_count);
+        }
+        const Predecessor entry = came_from[current];
+        if (!entry.present) {
+            return;
+        }
+        const std::uint32_t prev = entry.node;
+        if (prev >= node_count) {
+            policy.bad_walk_predecessor(prev, node_count);
+        }
+        // A route visits each node once; more steps than nodes means a cycle.
+        if (steps == node_count) {
+            policy.broken_chain(end);
+        }
+        const EdgeRun run = graph.edges_of(prev, [&](std::uint32_t run_start, std::uint32_t run_end) {
+            policy.bad_walk_run(prev, run_start, run_end, graph.edge_count());
+        });
+        const std::optional<EdgeRef> edge = run.first_to(current);
+        if (!edge) {
+            policy.missing_walk_edge(prev, current);
+        }
+        step(prev, current, *edge);
+        ++steps;
+        if (prev == start) {
+            return;
+        }
+        current = prev;
+    }
+}
 
 }  // namespace walkmesh

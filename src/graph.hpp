@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
 #include "boundary/panic.hpp"
 #include "geometry.hpp"
@@ -48,6 +49,7 @@ public:
     std::uint32_t cost() const noexcept { return record::read_u32(record_ + 4); }
     PointValue left() const noexcept { return record::read_point(record_ + 8); }
     PointValue right() const noexcept { return record::read_point(record_ + 16); }
+    const std::byte* record() const noexcept { return record_; }
 
 private:
     const std::byte* record_;
@@ -88,6 +90,16 @@ public:
         return iterator(first_ + std::size_t{count_} * edge_record_size);
     }
 
+    // The first edge in table order that leads to `to`.
+    std::optional<EdgeRef> first_to(std::uint32_t to) const noexcept {
+        for (const EdgeRef edge : *this) {
+            if (edge.to() == to) {
+                return edge;
+            }
+        }
+        return std::nullopt;
+    }
+
 private:
     const std::byte* first_;
     std::uint32_t count_;
@@ -114,16 +126,30 @@ public:
     }
 
     // The run of node `i` (tested against node_count() by the caller). A run that
-    // does not lie within the edge table fails at `where` with start, wrapped end
-    // and edge count; a run of length 0 is tested too.
-    EdgeRun edges_of(std::uint32_t i, SourceLocation where) const {
+    // does not lie within the edge table is handed to `on_bad_run(start, wrapped
+    // end)`, which must not return; a run of length 0 is tested too.
+    template <class OnBadRun>
+    EdgeRun edges_of(std::uint32_t i, OnBadRun&& on_bad_run) const {
         const NodeRecord fields = node(i);
         const std::uint32_t start = fields.edge_start;
         const std::uint32_t end = start + fields.edge_count;
         if (end < start || end > edge_count_) {
-            panic_slice(start, end, edge_count_, where);
+            on_bad_run(start, end);
+            __builtin_unreachable();
         }
         return EdgeRun(edges_ + std::size_t{start} * edge_record_size, end - start);
+    }
+
+    // The same, failing at `where` with start, wrapped end and edge count.
+    EdgeRun edges_of(std::uint32_t i, SourceLocation where) const {
+        return edges_of(i, [&](std::uint32_t start, std::uint32_t end) {
+            panic_slice(start, end, edge_count_, where);
+        });
+    }
+
+    // The index in the edge table of a record of this table.
+    std::size_t edge_index(EdgeRef edge) const noexcept {
+        return static_cast<std::size_t>(edge.record() - edges_) / edge_record_size;
     }
 
     // Asks the cache for node i's record (i tested by the caller).

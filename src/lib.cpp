@@ -12,6 +12,7 @@
 #include "graph_py.hpp"
 #include "numpy_access/array_api.hpp"
 #include "numpy_access/borrow_registry.hpp"
+#include "numpy_access/held_array.hpp"
 
 namespace walkmesh {
 namespace {
@@ -30,65 +31,29 @@ constexpr const char* kChangedArray = "array changed in place while find_path he
 constexpr SourceLocation kNodesTableSite{"src/lib", 21, 40};
 constexpr SourceLocation kEdgesTableSite{"src/lib", 22, 40};
 
-// An array's buffer read as consecutive records.
-struct RecordTable {
-    const std::byte* data;
-    std::size_t count;
-};
-
-// A record array held for one call: a strong reference, then a read borrow in the
-// shared registry. Both go on every way out, the borrow before the reference.
-class ReadOnlyArray {
-public:
-    // A borrow refused because the array is exclusively borrowed elsewhere is an
-    // internal failure.
-    static ReadOnlyArray acquire(PyObject* array) {
-        OwnedRef reference = OwnedRef::new_ref(array);
-        // Its descriptor too, so that the layout's descriptor stays the checked one.
-        OwnedRef descr = OwnedRef::new_ref(numpy::array_fields(array).descr);
-        const numpy::ArrayLayout layout = numpy::array_layout(array);
-        if (!numpy::acquire_read_borrow(array)) {
-            reference.reset();
-            panic_unwrap_err("AlreadyBorrowed", here());
-        }
-        return ReadOnlyArray(std::move(reference), std::move(descr), layout);
+// A record array held for the call. A borrow refused because the array is
+// exclusively borrowed elsewhere is an internal failure.
+numpy::HeldArray hold_array(PyObject* array) {
+    std::optional<numpy::HeldArray> held = numpy::HeldArray::acquire(array, numpy::acquire_read_borrow);
+    if (!held) {
+        panic_unwrap_err("AlreadyBorrowed", here());
     }
+    return std::move(*held);
+}
 
-    ReadOnlyArray(ReadOnlyArray&&) noexcept = default;
-    ReadOnlyArray& operator=(ReadOnlyArray&&) = delete;
-    ~ReadOnlyArray() { release(); }
-
-    void release() noexcept {
-        if (array_) {
-            numpy::release_read_borrow(array_.get(), taken_);
-            array_.reset();
-            descr_.reset();
-        }
+// The records in place; an array that cannot be read as a table fails at `where`.
+numpy::RecordTable record_table(const numpy::HeldArray& held, SourceLocation where) {
+    numpy::RecordTable records{};
+    switch (held.table(records)) {
+    case numpy::HeldArray::TableStatus::readable:
+        break;
+    case numpy::HeldArray::TableStatus::changed:
+        panic(kChangedArray, where);
+    case numpy::HeldArray::TableStatus::not_contiguous:
+        panic_unwrap_err("NotContiguousError", where);
     }
-
-    // The records in place; an array that is neither C- nor Fortran-contiguous, or
-    // has no data, fails at `where`. So does one that Python code run during the
-    // call (an __index__) has changed in place since it was checked: its records
-    // would no longer be the checked ones.
-    RecordTable table(SourceLocation where) const {
-        if (numpy::array_layout(array_.get()) != taken_) {
-            panic(kChangedArray, where);
-        }
-        const numpy::ArrayObject& fields = numpy::array_fields(array_.get());
-        if ((fields.flags & (numpy::kCContiguousFlag | numpy::kFContiguousFlag)) == 0 ||
-            fields.data == nullptr) {
-            panic_unwrap_err("NotContiguousError", where);
-        }
-        return {reinterpret_cast<const std::byte*>(fields.data), static_cast<std::size_t>(taken_.length)};
-    }
-
-private:
-    ReadOnlyArray(OwnedRef array, OwnedRef descr, numpy::ArrayLayout taken) noexcept
-        : array_(std::move(array)), descr_(std::move(descr)), taken_(taken) {}
-    OwnedRef array_;
-    OwnedRef descr_;
-    numpy::ArrayLayout taken_;
-};
+    return records;
+}
 
 bool has_record_dtype(PyObject* array, OwnedRef (*build_dtype)()) {
     OwnedRef expected = build_dtype();
@@ -106,9 +71,9 @@ void check_record_array(PyObject* object, OwnedRef (*build_dtype)()) {
     }
 }
 
-ReadOnlyArray convert_record_array(const char* name, PyObject* object, OwnedRef (*build_dtype)()) {
+numpy::HeldArray convert_record_array(const char* name, PyObject* object, OwnedRef (*build_dtype)()) {
     convert_argument(name, [&] { check_record_array(object, build_dtype); });
-    return ReadOnlyArray::acquire(object);
+    return hold_array(object);
 }
 
 // A new list of new Points; a Point that cannot be allocated releases the list built so far.
@@ -124,14 +89,14 @@ OwnedRef find_path(PyObject* const* arguments, Py_ssize_t positional_count, PyOb
     std::array<PyObject*, 5> slots{};
     bind_fastcall(kFindPathSignature, arguments, positional_count, keyword_names, slots);
     // Declared in acquisition order, so unwinding releases edges before nodes.
-    ReadOnlyArray nodes = convert_record_array("nodes", slots[0], build_node_dtype);
-    ReadOnlyArray edges = convert_record_array("edges", slots[1], build_edge_dtype);
+    numpy::HeldArray nodes = convert_record_array("nodes", slots[0], build_node_dtype);
+    numpy::HeldArray edges = convert_record_array("edges", slots[1], build_edge_dtype);
     const std::uint32_t start = convert_argument("start", [&] { return to_u32(slots[2]); });
     const std::uint32_t target = convert_argument("target", [&] { return to_u32(slots[3]); });
     const PointValue target_point = convert_argument("target_point", [&] { return to_point_value(slots[4]); });
 
-    const RecordTable node_table = nodes.table(kNodesTableSite);
-    const RecordTable edge_table = edges.table(kEdgesTableSite);
+    const numpy::RecordTable node_table = record_table(nodes, kNodesTableSite);
+    const numpy::RecordTable edge_table = record_table(edges, kEdgesTableSite);
     std::optional<PointList> route =
         search_path(Graph(node_table.data, node_table.count, edge_table.data, edge_table.count), start, target);
 

@@ -35,6 +35,8 @@ public:
     bool empty() const noexcept { return heap_.empty(); }
     std::size_t size() const noexcept { return heap_.size(); }
     std::size_t capacity() const noexcept { return heap_.capacity(); }
+    // Empties the queue and keeps its storage for the next search.
+    void clear() noexcept { heap_.clear(); }
 
     // `where` names the caller in the "capacity overflow" failure of a growth.
     void insert(OpenEntry entry, SourceLocation where) {

@@ -1,4 +1,5 @@
-"""atheris harness: find_path and the three constructors with arbitrary arguments.
+"""atheris harness: find_path, the three constructors and the companion's corridor and
+straight_path with arbitrary arguments.
 
 Arrays come from the fuzzer's bytes with record dtypes and near-misses (byte order,
 field types, shapes), at odd alignment offsets, strided, reversed or sliced; indices,
@@ -7,13 +8,15 @@ A call may only return a well-formed path or raise TypeError, OverflowError,
 RuntimeError (borrow conflicts), PanicException or what an argument's own __index__
 raises; afterwards no argument has gained a
 reference and each array can be borrowed exclusively again. Crashes and memory errors
-are for the sanitizers. Run through scripts/fuzz."""
+are for the sanitizers. The companion's functions may raise ordinary exceptions only
+(IndexError besides), never PanicException. Run through scripts/fuzz."""
 import sys
 
 import atheris
 import numpy as np
 
 import walkmesh
+from walkmesh_tools import _native as tools_native
 from graphs import RegistryClient
 from outcomes import panic_exception_type
 from walkmesh_tools import EDGE_DTYPE, NODE_DTYPE, POINT_DTYPE
@@ -122,6 +125,14 @@ def arguments(fdp, count):
 
 
 def defaults(fdp, count, arrays):
+    if count in (6, 8):
+        nodes = record_array(fdp, NODE_DTYPE)
+        edges = record_array(fdp, EDGE_DTYPE)
+        arrays += [nodes, edges]
+        indices = [fdp.ConsumeIntInRange(0, 30), fdp.ConsumeIntInRange(0, 30)]
+        points = [(fdp.ConsumeFloat(), fdp.ConsumeFloat()) for _ in range(2)] if count == 8 else []
+        budget = fdp.ConsumeIntInRange(0, 40) if fdp.ConsumeBool() else None
+        return [nodes, edges, *indices, *points, budget, fdp.ConsumeBool()]
     if count == 5:
         nodes = record_array(fdp, NODE_DTYPE)
         edges = record_array(fdp, EDGE_DTYPE)
@@ -168,7 +179,11 @@ CALLABLES = [
     (walkmesh.Point, ["x", "y"]),
     (walkmesh.Node, ["centroid", "edge_start", "edge_count"]),
     (walkmesh.Edge, ["to", "cost", "left", "right"]),
+    (tools_native.corridor, ["nodes", "edges", "start", "target", "max_expansions", "partial"]),
+    (tools_native.straight_path, ["nodes", "edges", "start", "target", "start_point", "target_point",
+                                  "max_expansions", "partial"]),
 ]
+COMPANION = (tools_native.corridor, tools_native.straight_path)
 
 
 def owned_by_call(value):
@@ -180,7 +195,7 @@ def owned_by_call(value):
 
 def one_input(data):
     fdp = atheris.FuzzedDataProvider(data)
-    function, names = CALLABLES[fdp.ConsumeIntInRange(0, 7) % 4 if fdp.ConsumeBool() else 0]
+    function, names = CALLABLES[fdp.ConsumeIntInRange(0, 11) % len(CALLABLES) if fdp.ConsumeBool() else 0]
     values = arguments(fdp, len(names))
     watched = [value for value in values if owned_by_call(value)]
     counts = [sys.getrefcount(value) for value in watched]
@@ -188,11 +203,15 @@ def one_input(data):
         result = bound_call(fdp, function, names, values)
     except ALLOWED:
         pass
+    except IndexError:
+        assert function in COMPANION
     except PANIC:
-        pass
+        assert function not in COMPANION, "the companion raised PanicException"
     else:
         if function is walkmesh.find_path:
             check_path(result, values)
+        elif function in COMPANION:
+            assert isinstance(result, np.ndarray) and result.dtype in (np.uint32, np.float32), result
         del result
     assert [sys.getrefcount(value) for value in watched] == counts, "an argument gained or lost a reference"
     for value in values:

@@ -99,3 +99,48 @@ setattr(core.multiarray, name.value.decode(), new_capsule(ctypes.addressof(recor
 def pythonpath_with_tests():
     """PYTHONPATH for a fresh interpreter that imports these helpers."""
     return os.pathsep.join([os.path.dirname(__file__), os.environ.get("PYTHONPATH", "")])
+
+
+def cross2(a, b):
+    return a[0] * b[1] - a[1] * b[0]
+
+
+def strip(vertices):
+    """Tables of the triangle strip over `vertices`: triangle i is vertices i, i+1, i+2
+    (node i, centroid the float32 mean), joined to triangle i+1 across vertices i+1 and
+    i+2 by an edge each way of cost ceil(distance between the centroids)."""
+    v = np.asarray(vertices, dtype=np.float32).astype(np.float64)
+    count = len(v) - 2
+    centroids = np.array([v[i:i + 3].mean(axis=0) for i in range(count)], dtype=np.float32)
+    rows, edge_rows = [], []
+    for i in range(count):
+        first = len(edge_rows)
+        for j in (i - 1, i + 1):
+            if 0 <= j < count:
+                cost = int(np.ceil(np.hypot(*(centroids[j].astype(np.float64) - centroids[i]))))
+                shared = (v[max(i, j)], v[max(i, j) + 1])
+                edge_rows.append((j, cost, tuple(shared[0]), tuple(shared[1])))
+        rows.append((tuple(centroids[i]), first, len(edge_rows) - first))
+    return make_nodes(rows), make_edges(edge_rows)
+
+
+def random_strip(rng, count, turn=1.0):
+    """`count` + 2 float32 vertices of a strip of `count` triangles that never folds
+    back: each new vertex lies beyond the side it shares with the triangle before."""
+    v = [np.float32(rng.uniform(-5, 5, 2))]
+    while len(v) < 2:
+        second = np.float32(rng.uniform(-5, 5, 2))
+        if np.hypot(*(second - v[0])) > 0.5:
+            v.append(second)
+    while len(v) < count + 2:
+        a, b = v[-2].astype(np.float64), v[-1].astype(np.float64)
+        normal = np.array([a[1] - b[1], b[0] - a[0]]) / np.hypot(*(b - a))
+        behind = cross2(b - a, v[-3] - a) if len(v) >= 3 else 0.0
+        if behind * cross2(b - a, normal) > 0:
+            normal = -normal
+        candidate = np.float32(a + rng.uniform(-turn, 1 + turn) * (b - a) + normal * rng.uniform(0.3, 3.0))
+        # Kept only when clearly beyond the shared side once rounded to float32.
+        side = cross2(b - a, candidate.astype(np.float64) - a)
+        if abs(side) > 1e-3 and side * behind <= 0:
+            v.append(candidate)
+    return v

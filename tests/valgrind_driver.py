@@ -1,11 +1,16 @@
 """A representative run for valgrind (scripts/test-valgrind): every outcome of find_path
 from tests/outcomes.py (intake errors, searches on a real mesh, every internal failure
-kind), the record classes' constructors, getters, setters and their errors. Exits
-non-zero when any call misbehaves."""
+kind), the record classes' constructors, getters, setters and their errors, and the
+companion's routes and batches with their errors. Exits non-zero when any call
+misbehaves."""
 import sys
 
+import numpy as np
+
 import walkmesh
-from outcomes import Outcomes, call
+import walkmesh_tools as tools
+from graphs import chain
+from outcomes import Outcomes, call, real_mesh
 
 ROUNDS = 3
 
@@ -29,12 +34,39 @@ def exercise_records():
     assert failures == 8
 
 
+def exercise_companion(nodes, edges):
+    count = len(nodes)
+    starts = np.arange(0, count, 7)
+    targets = starts[::-1].copy()
+    points = np.zeros((len(starts), 2))
+    for threads in (1, 2):
+        for straight in (False, True):
+            paths = tools.find_paths(nodes, edges, starts, targets, points, start_points=points, straight=straight,
+                                     threads=threads, max_expansions=None if threads == 1 else 30, partial=True)
+            assert len(paths) == len(starts)
+    assert len(tools.corridor(nodes, edges, 0, count - 1)) > 0
+    assert tools.straight_path(nodes, edges, 0, count - 1, (0, 0), (1, 1)).shape[1] == 2
+    broken_nodes, broken_edges = chain(4)
+    broken_edges[2]["to"] = 50
+    failures = 0
+    for make in (lambda: tools.corridor(broken_nodes, broken_edges, 0, 4),
+                 lambda: tools.find_paths(broken_nodes, broken_edges, [0, 0], [4, 1], np.zeros((2, 2)), threads=2),
+                 lambda: tools.straight_path(nodes, edges, 0, count, (0, 0), (1, 1)),
+                 lambda: tools.find_paths(nodes, edges, [0], [1], [(np.nan, 0)])):
+        try:
+            make()
+        except (ValueError, IndexError):
+            failures += 1
+    assert failures == 4
+
+
 def main():
     outcomes = Outcomes(query_count=10)
     problems = []
     try:
         for _ in range(ROUNDS):
             exercise_records()
+            exercise_companion(outcomes.nodes, outcomes.edges)
             problems += [problem for problem in map(call, outcomes.cases) if problem]
     finally:
         outcomes.close()

@@ -24,6 +24,9 @@ from typing import TYPE_CHECKING, Iterable, Iterator, List, Optional, Sequence, 
 
 import numpy as np
 
+from .batch import Paths, find_paths
+from .paths import corridor, straight_path
+
 if TYPE_CHECKING:
     import numpy.typing as npt
 
@@ -33,7 +36,7 @@ __all__ = [
     "POINT_DTYPE", "NODE_DTYPE", "EDGE_DTYPE", "Mesh", "Query", "PolygonLocator",
     "load_mesh", "parse_mesh", "build_tables", "load_scenarios", "scenario_queries",
     "splitmix64", "random_node_queries", "shared_mesh_path", "small_mesh_path",
-    "path_length",
+    "path_length", "corridor", "straight_path", "Paths", "find_paths",
 ]
 
 POINT_DTYPE = np.dtype([("x", "=f4"), ("y", "=f4")])

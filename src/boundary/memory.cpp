@@ -5,36 +5,40 @@
 
 namespace walkmesh {
 
+bool fits_one_allocation(std::size_t count, std::size_t entry_size, std::size_t alignment,
+                         std::size_t& bytes) noexcept {
+    return !__builtin_mul_overflow(count, entry_size, &bytes) && bytes <= max_allocation_bytes(alignment);
+}
+
 std::size_t checked_byte_size(std::size_t count, std::size_t entry_size, std::size_t alignment,
                               SourceLocation where) {
     std::size_t bytes = 0;
-    if (__builtin_mul_overflow(count, entry_size, &bytes) ||
-        bytes > max_allocation_bytes(alignment)) {
-        panic_capacity_overflow(where);
+    if (!fits_one_allocation(count, entry_size, alignment, bytes)) {
+        storage_too_large(where);
     }
     return bytes;
 }
 
-void* allocate_bytes(std::size_t bytes) noexcept {
+void* allocate_bytes(std::size_t bytes) {
     void* storage = std::malloc(bytes);
     if (storage == nullptr) {
-        allocation_failed(bytes);
+        storage_unavailable(bytes);
     }
     return storage;
 }
 
-void* allocate_zeroed_bytes(std::size_t bytes) noexcept {
+void* allocate_zeroed_bytes(std::size_t bytes) {
     void* storage = std::calloc(1, bytes);
     if (storage == nullptr) {
-        allocation_failed(bytes);
+        storage_unavailable(bytes);
     }
     return storage;
 }
 
-void* reallocate_bytes(void* storage, std::size_t bytes) noexcept {
+void* reallocate_bytes(void* storage, std::size_t bytes) {
     void* moved = std::realloc(storage, bytes);
     if (moved == nullptr) {
-        allocation_failed(bytes);
+        storage_unavailable(bytes);
     }
     return moved;
 }

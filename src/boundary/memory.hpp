@@ -1,5 +1,5 @@
 // Allocation for the module's own tables and lists: the capacity check, allocation
-// that ends the process when memory runs out (never std::bad_alloc), an owning
+// that hands a failure to the extension module's storage policy, an owning
 // fixed-size table and a growable array. No Python here.
 #pragma once
 
@@ -20,16 +20,27 @@ constexpr std::size_t max_allocation_bytes(std::size_t alignment) noexcept {
     return static_cast<std::size_t>(PTRDIFF_MAX) - alignment + 1;
 }
 
-// Byte size of `count` entries, or "capacity overflow" at `where` when the product
-// overflows or exceeds max_allocation_bytes(alignment).
+// What an extension module does when its own storage cannot be had. Each module
+// links one definition of both: walkmesh reports "capacity overflow" as an internal
+// failure and ends the process when memory runs out; the companion throws, so that
+// its callers get MemoryError.
+[[noreturn]] void storage_too_large(SourceLocation where);
+[[noreturn]] void storage_unavailable(std::size_t bytes);
+
+// The byte size of `count` entries, or false when the product overflows or exceeds
+// max_allocation_bytes(alignment).
+bool fits_one_allocation(std::size_t count, std::size_t entry_size, std::size_t alignment,
+                         std::size_t& bytes) noexcept;
+
+// Byte size of `count` entries, or storage_too_large(where) when they do not fit.
 std::size_t checked_byte_size(std::size_t count, std::size_t entry_size, std::size_t alignment,
                               SourceLocation where);
 
-// Each returns storage for `bytes` > 0 bytes, or ends the process through
-// allocation_failed(bytes). The storage is aligned for any entry type.
-void* allocate_bytes(std::size_t bytes) noexcept;
-void* allocate_zeroed_bytes(std::size_t bytes) noexcept;
-void* reallocate_bytes(void* storage, std::size_t bytes) noexcept;
+// Each returns storage for `bytes` > 0 bytes, or calls storage_unavailable(bytes).
+// The storage is aligned for any entry type.
+void* allocate_bytes(std::size_t bytes);
+void* allocate_zeroed_bytes(std::size_t bytes);
+void* reallocate_bytes(void* storage, std::size_t bytes);
 void release_bytes(void* storage) noexcept;
 
 template <class T>
@@ -74,13 +85,14 @@ public:
     std::span<T> span() noexcept { return {entries_, size_}; }
     std::span<const T> span() const noexcept { return {entries_, size_}; }
 
-private:
-    Table(T* entries, std::size_t size) noexcept : entries_(entries), size_(size) {}
-
+    // Entries left as the allocation found them, for tables written before read.
     static Table uninitialised(std::size_t size, SourceLocation where) {
         const std::size_t bytes = checked_byte_size(size, sizeof(T), alignof(T), where);
         return Table(bytes == 0 ? nullptr : static_cast<T*>(allocate_bytes(bytes)), size);
     }
+
+private:
+    Table(T* entries, std::size_t size) noexcept : entries_(entries), size_(size) {}
 
     T* entries_ = nullptr;
     std::size_t size_ = 0;
@@ -117,6 +129,8 @@ public:
         entries_[size_++] = value;
     }
     void pop_back() noexcept { --size_; }
+    // Keeps the storage for the next use.
+    void clear() noexcept { size_ = 0; }
 
     std::size_t size() const noexcept { return size_; }
     std::size_t capacity() const noexcept { return capacity_; }
@@ -136,7 +150,7 @@ public:
 private:
     [[gnu::noinline]] void grow(SourceLocation where) {
         if (capacity_ > SIZE_MAX / 2) {
-            panic_capacity_overflow(where);
+            storage_too_large(where);
         }
         const std::size_t new_capacity = capacity_ == 0 ? first_capacity : capacity_ * 2;
         const std::size_t bytes = checked_byte_size(new_capacity, sizeof(T), alignof(T), where);

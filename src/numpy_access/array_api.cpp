@@ -16,6 +16,7 @@ using ApiTable = void* const*;
 
 constexpr int kArrayTypeSlot = 2;
 constexpr int kDescrFromTypeSlot = 45;
+constexpr int kNewSlot = 93;
 constexpr int kDescrConverter2Slot = 175;
 constexpr int kEquivTypesSlot = 182;
 constexpr int kFeatureVersionSlot = 211;
@@ -141,6 +142,18 @@ std::uint32_t feature_version() {
     }
     return feature_version_cell.get_or_fill(
         [] { return static_cast<std::uint32_t>(slot<unsigned int (*)()>(kFeatureVersionSlot)()); });
+}
+
+PyObject* new_array(int nd, const Py_ssize_t* dimensions, int type_number) {
+    using New = PyObject* (*)(PyTypeObject*, int, const Py_ssize_t*, int, const Py_ssize_t*, void*, int, int,
+                              PyObject*);
+    return slot<New>(kNewSlot)(array_type(), nd, dimensions, type_number, nullptr, nullptr, 0, 0, nullptr);
+}
+
+void load_or_error() {
+    if (table_cell.get() == nullptr) {
+        table_cell.get_or_fill(load_table);
+    }
 }
 
 bool is_array(PyObject* object) { return PyObject_TypeCheck(object, array_type()); }

@@ -13,6 +13,10 @@ constexpr int kFloat32TypeNumber = 11;  // NPY_FLOAT
 // The unsigned 32-bit integer: NPY_ULONG (8) where unsigned long is 32 bits wide,
 // NPY_UINT (6) otherwise.
 constexpr int kUnsigned32TypeNumber = sizeof(unsigned long) == 4 ? 8 : 6;
+// Type numbers of the companion's results.
+constexpr int kBoolTypeNumber = 0;  // NPY_BOOL
+// The signed 64-bit integer: NPY_LONG (7) where long is 64 bits wide, NPY_LONGLONG (9) otherwise.
+constexpr int kInt64TypeNumber = sizeof(long) == 8 ? 7 : 9;
 
 // Array flags read by this module.
 constexpr int kCContiguousFlag = 0x1;  // NPY_ARRAY_C_CONTIGUOUS
@@ -61,6 +65,13 @@ PyObject* descr_from_type(int type_number);                         // slot 45: 
 int descr_converter2(PyObject* object, PyObject** descriptor);      // slot 175: 1 on success
 bool equiv_types(PyObject* first, PyObject* second);                // slot 182
 std::uint32_t feature_version();                                    // slot 211, called once
+// slot 93: a new C-contiguous array of `nd` dimensions and a scalar type, its data
+// uninitialised; a new reference, or null with the interpreter's error set.
+PyObject* new_array(int nd, const Py_ssize_t* dimensions, int type_number);
+
+// Loads the table now; a failure is thrown as its PythonError, so that the calls
+// above cannot fail afterwards. For callers whose errors are Python exceptions.
+void load_or_error();
 
 // NumPy's core package, "numpy._core" for NumPy 2 and later, else "numpy.core", and
 // its multiarray module. Looked up once; a failure is thrown as its PythonError.

@@ -293,6 +293,8 @@ const BorrowApi& registry() {
 
 }  // namespace
 
+const BorrowApi& registry_or_error() { return *registry_cell.get_or_fill(find_or_install_registry).api; }
+
 bool acquire_read_borrow(PyObject* array) {
     const BorrowApi& api = registry();
     const int code = api.acquire_shared(api.state, array);

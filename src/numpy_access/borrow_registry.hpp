@@ -20,6 +20,10 @@ struct BorrowApi {
     void (*release_exclusive)(void* state, PyObject* array);
 };
 
+// The registry record, found or installed at first use; a failure is thrown as its
+// PythonError. For callers whose errors are Python exceptions. Needs the GIL.
+const BorrowApi& registry_or_error();
+
 // Registers a read-only borrow of `array`: true when granted, false when an
 // exclusive borrow held elsewhere refuses it. Needs the GIL.
 bool acquire_read_borrow(PyObject* array);

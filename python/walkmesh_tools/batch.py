@@ -1,0 +1,177 @@
+"""Many queries in one call: `find_paths` runs them on worker threads with the
+interpreter lock released and returns every path in one `Paths` (offsets into one
+flat array of points, so no Python object is made per path)."""
+from __future__ import annotations
+
+import os
+from typing import Iterator, Optional
+
+import numpy as np
+
+from . import _native
+
+__all__ = ["Paths", "find_paths", "usable_cores"]
+
+
+
+class Paths:
+    """The paths of a batch: query i's points are `points[offsets[i]:offsets[i + 1]]`,
+    and `reached[i]` tells whether query i reached its target.
+
+    `len(paths)` is the number of queries, `paths[i]` the (k, 2) float32 view of query
+    i's points, and iterating gives those views in query order.
+    """
+
+    __slots__ = ("offsets", "points", "reached")
+
+    def __init__(self, offsets: np.ndarray, points: np.ndarray, reached: np.ndarray):
+        self.offsets = offsets
+        self.points = points
+        self.reached = reached
+
+    def __len__(self) -> int:
+        return len(self.reached)
+
+    def __getitem__(self, query: int) -> np.ndarray:
+        count = len(self.reached)
+        index = query.__index__()
+        if index < 0:
+            index += count
+        if not 0 <= index < count:
+            raise IndexError(f"query {query} is outside the batch ({count} queries)")
+        return self.points[self.offsets[index]:self.offsets[index + 1]]
+
+    def __iter__(self) -> Iterator[np.ndarray]:
+        for index in range(len(self.reached)):
+            yield self.points[self.offsets[index]:self.offsets[index + 1]]
+
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, Paths):
+            return NotImplemented
+        return (np.array_equal(self.offsets, other.offsets) and np.array_equal(self.reached, other.reached)
+                and np.array_equal(self.points, other.points))
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def __repr__(self) -> str:
+        return f"Paths({len(self)} queries, {len(self.points)} points, {int(self.reached.sum())} reached)"
+
+    @staticmethod
+    def concatenate(parts) -> "Paths":
+        """One Paths of the queries of `parts`, in order."""
+        parts = list(parts)
+        if not parts:
+            return Paths(np.zeros(1, np.int64), np.zeros((0, 2), np.float32), np.zeros(0, bool))
+        starts = np.cumsum([0] + [len(part.points) for part in parts[:-1]])
+        offsets = np.concatenate([parts[0].offsets[:1]] +
+                                 [part.offsets[1:] + start for part, start in zip(parts, starts)])
+        return Paths(offsets.astype(np.int64), np.concatenate([part.points for part in parts]),
+                     np.concatenate([part.reached for part in parts]))
+
+
+def usable_cores() -> int:
+    """The number of cores this process may run on."""
+    try:
+        return len(os.sched_getaffinity(0))
+    except AttributeError:  # not on Linux
+        return os.cpu_count() or 1
+
+
+def _node_indices(name: str, values, count: Optional[int]) -> np.ndarray:
+    array = np.asarray(values)
+    if array.ndim != 1:
+        raise ValueError(f"{name} must be one-dimensional, got shape {array.shape}")
+    if array.dtype.kind not in "iu" and not (array.size == 0 and array.dtype.kind == "f"):
+        raise TypeError(f"{name} must be an array of integers, got dtype {array.dtype}")
+    if count is not None and len(array) != count:
+        raise ValueError(f"{name} has {len(array)} entries, starts has {count}")
+    if array.dtype.kind == "u" and array.dtype.itemsize == 8:
+        # Beyond int64 is beyond every node table: keep such values out of range.
+        array = np.minimum(array, np.iinfo(np.int64).max)
+    return np.ascontiguousarray(array, dtype=np.int64)
+
+
+def _points(name: str, values, count: int) -> np.ndarray:
+    array = np.asarray(values)
+    if array.dtype.kind not in "iuf" and not (array.size == 0 and array.dtype == object):
+        raise TypeError(f"{name} must be an array of real numbers, got dtype {array.dtype}")
+    if array.shape != (count, 2):
+        raise ValueError(f"{name} must have shape ({count}, 2), got {array.shape}")
+    # Through float64, as walkmesh.Point converts a number, then rounded once.
+    with np.errstate(over="ignore"):
+        points = np.ascontiguousarray(array.astype(np.float64).astype(np.float32))
+    bad = np.flatnonzero(~np.isfinite(points).all(axis=1))
+    if len(bad):
+        raise ValueError(f"query {bad[0]}: {name}[{bad[0]}] is not finite: {array[bad[0]].tolist()}")
+    return points
+
+
+def find_paths(nodes: np.ndarray, edges: np.ndarray, starts, targets, target_points, *,
+               start_points=None, straight: bool = False, threads: Optional[int] = None,
+               max_expansions: Optional[int] = None, partial: bool = False) -> Paths:
+    """Runs query i from `starts[i]` to `targets[i]` for every i and returns their paths.
+
+    With `straight=False` query i's points are exactly `walkmesh.find_path`'s (portal
+    midpoints, then `target_points[i]`; that point alone when the target cannot be
+    reached); with `straight=True` they are exactly `straight_path`'s, from
+    `start_points[i]`. `max_expansions` and `partial` mean what they mean for
+    `corridor` and `straight_path`; a partial route ends at its last node's centroid
+    in both modes.
+
+    `starts` and `targets` are one-dimensional integer arrays of one length n, the point
+    arrays (n, 2) arrays of real numbers, rounded to 32-bit floats as `walkmesh.Point`
+    rounds them. The searches run on `threads` worker threads (default: the usable
+    cores; 1 runs them on the calling thread), with the interpreter lock released; the
+    tables are held under read borrows meanwhile. Bad input raises TypeError or
+    ValueError naming the first bad query before any search runs; a table
+    inconsistency met by a search raises ValueError naming the query and the node or
+    edge once every worker has stopped. Ctrl-C stops the workers between queries.
+
+    >>> import walkmesh_tools as tools
+    >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+    >>> paths = tools.find_paths(mesh.nodes, mesh.edges, [0, 3], [3, 0], [(11, 1), (1, 1)])
+    >>> len(paths), bool(paths.reached.all())
+    (2, True)
+    """
+    starts, targets, target_points, start_points = prepare_queries(
+        starts, targets, target_points, start_points, straight)
+    threads = usable_cores() if threads is None else _thread_count(threads)
+    offsets, points, reached = _native.find_paths(
+        nodes, edges, starts, targets, target_points, start_points, straight, threads, max_expansions, partial)
+    return Paths(offsets, points, reached)
+
+
+def prepare_queries(starts, targets, target_points, start_points, straight: bool):
+    """The query arrays as the native batch takes them: int64 node indices and float32
+    (n, 2) points, C-contiguous; TypeError or ValueError naming the first bad query."""
+    starts = _node_indices("starts", starts, None)
+    count = len(starts)
+    targets = _node_indices("targets", targets, count)
+    target_points = _points("target_points", target_points, count)
+    if straight:
+        if start_points is None:
+            raise ValueError("start_points is required when straight=True")
+        start_points = _points("start_points", start_points, count)
+    else:
+        start_points = None
+    return starts, targets, target_points, start_points
+
+
+def check_node_indices(starts: np.ndarray, targets: np.ndarray, node_count: int) -> None:
+    """ValueError naming the first query whose start or target lies outside the node
+    table, worded as the native batch words it."""
+    def outside(nodes):
+        return (nodes < 0) | (nodes >= node_count)
+
+    bad = np.flatnonzero(outside(starts) | outside(targets))
+    if len(bad):
+        query = bad[0]
+        role, node = ("start", starts[query]) if outside(starts[query]) else ("target", targets[query])
+        raise ValueError(f"query {query}: {role} node {node} is outside the node table ({node_count} nodes)")
+
+
+def _thread_count(threads) -> int:
+    count = threads.__index__()
+    if count < 1:
+        raise ValueError(f"threads must be at least 1, got {threads}")
+    return count

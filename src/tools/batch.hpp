@@ -1,0 +1,15 @@
+// find_paths: many queries over one pair of tables, on worker threads with the
+// interpreter lock released.
+#pragma once
+
+#include "boundary/refs.hpp"
+
+namespace walkmesh::tools {
+
+// find_paths(nodes, edges, starts, targets, target_points, start_points, straight,
+// threads, max_expansions, partial) -> (offsets, points, reached). The Python layer
+// hands over starts and targets as int64 vectors and the points as float32 (n, 2)
+// arrays, all C-contiguous; this checks them again.
+OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names);
+
+}  // namespace walkmesh::tools

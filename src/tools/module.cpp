@@ -1,0 +1,107 @@
+// walkmesh_tools._native: the companion's native functions. Each binds its arguments
+// by position or keyword (the Python layer adds the keyword-only defaults and the
+// documentation), holds the tables for the call, runs the shared search and returns
+// new arrays.
+#include <array>
+
+#include "boundary/arguments.hpp"
+#include "numpy_access/array_api.hpp"
+#include "route.hpp"
+#include "tools/batch.hpp"
+#include "tools/failures.hpp"
+#include "tools/intake.hpp"
+#include "tools/results.hpp"
+
+namespace walkmesh::tools {
+namespace {
+
+// The calling thread's finder, kept between calls: its tables are reset, not
+// reallocated. Uses on one thread never overlap: no Python code runs between binding
+// it to a graph and reading the route.
+RouteFinder& thread_finder(const Graph& graph) {
+    thread_local RouteFinder finder;
+    finder.bind(graph);
+    return finder;
+}
+
+constexpr std::array<const char*, 6> kCorridorParameters = {"nodes", "edges", "start", "target",
+                                                           "max_expansions", "partial"};
+constexpr Signature kCorridorSignature{"corridor()", kCorridorParameters};
+
+OwnedRef corridor(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
+    std::array<PyObject*, 6> slots{};
+    bind_fastcall(kCorridorSignature, arguments, positional_count, keyword_names, slots);
+    HeldTables tables(slots[0], slots[1]);
+    const std::uint32_t start = node_argument("start", slots[2], tables.node_count());
+    const std::uint32_t target = node_argument("target", slots[3], tables.node_count());
+    const RouteOptions options = route_options(slots[4], slots[5]);
+
+    RouteFinder& finder = thread_finder(tables.graph());
+    const RouteEnd end = finder.find(start, target, options);
+    return node_array(end == RouteEnd::none ? std::span<const std::uint32_t>() : finder.nodes());
+}
+
+constexpr std::array<const char*, 8> kStraightPathParameters = {
+    "nodes", "edges", "start", "target", "start_point", "target_point", "max_expansions", "partial"};
+constexpr Signature kStraightPathSignature{"straight_path()", kStraightPathParameters};
+
+OwnedRef straight_path(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
+    std::array<PyObject*, 8> slots{};
+    bind_fastcall(kStraightPathSignature, arguments, positional_count, keyword_names, slots);
+    HeldTables tables(slots[0], slots[1]);
+    const std::uint32_t start = node_argument("start", slots[2], tables.node_count());
+    const std::uint32_t target = node_argument("target", slots[3], tables.node_count());
+    const PointValue start_point = point_argument("start_point", slots[4]);
+    const PointValue target_point = point_argument("target_point", slots[5]);
+    const RouteOptions options = route_options(slots[6], slots[7]);
+
+    RouteFinder& finder = thread_finder(tables.graph());
+    const RouteEnd end = finder.find(start, target, options);
+    GrowableArray<PointValue> points;
+    if (end == RouteEnd::target) {
+        finder.append_straight_path(start_point, target_point, points);
+    } else if (end == RouteEnd::partial) {
+        finder.append_straight_path(start_point, finder.centroid(finder.nodes().back()), points);
+    }
+    return point_rows({points.data(), points.size()});
+}
+
+template <OwnedRef (*Function)(PyObject* const*, Py_ssize_t, PyObject*)>
+PyObject* entry(PyObject*, PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
+    return call_boundary([&] { return Function(arguments, positional_count, keyword_names); });
+}
+
+PyCFunction fastcall(PyObject* (*function)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyMethodDef methods[] = {
+    {"corridor", fastcall(entry<corridor>), METH_FASTCALL | METH_KEYWORDS,
+     "corridor(nodes, edges, start, target, max_expansions, partial)\n--\n\n"},
+    {"straight_path", fastcall(entry<straight_path>), METH_FASTCALL | METH_KEYWORDS,
+     "straight_path(nodes, edges, start, target, start_point, target_point, max_expansions, partial)\n--\n\n"},
+    {"find_paths", fastcall(entry<find_paths>), METH_FASTCALL | METH_KEYWORDS,
+     "find_paths(nodes, edges, starts, targets, target_points, start_points, straight, threads, "
+     "max_expansions, partial)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "walkmesh_tools._native", "The native part of walkmesh_tools.", -1, methods,
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace walkmesh::tools
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__native() {
+    PyObject* module = PyModule_Create(&walkmesh::tools::module_definition);
+    // What a worker's route finder holds per node of the graph, for the benchmarks.
+    if (module != nullptr &&
+        PyModule_AddIntConstant(module, "route_finder_bytes_per_node",
+                                static_cast<long>(walkmesh::route_finder_bytes_per_node)) == -1) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    return module;
+}

@@ -1,0 +1,50 @@
+"""walkmesh_tools.dask.find_paths on a local cluster of two worker processes: the same
+Paths as the local batch, and errors that name the query in the whole batch."""
+import numpy as np
+import pytest
+
+import walkmesh_tools as tools
+from graphs import chain
+
+distributed = pytest.importorskip("distributed")
+import walkmesh_tools.dask as tools_dask  # noqa: E402
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+                                  silence_logs=40) as cluster, distributed.Client(cluster) as client:
+        yield client
+
+
+def workload(count=500, seed=9):
+    path = tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path()
+    nodes, edges = tools.build_tables(tools.load_mesh(path))
+    rng = np.random.default_rng(seed)
+    starts, targets = rng.integers(0, len(nodes), count), rng.integers(0, len(nodes), count)
+    centroids = nodes["centroid"]
+    start_points = np.stack([centroids["x"][starts], centroids["y"][starts]], axis=1)
+    target_points = np.stack([centroids["x"][targets], centroids["y"][targets]], axis=1)
+    return nodes, edges, starts, targets, target_points, start_points
+
+
+@pytest.mark.parametrize("options", [dict(), dict(straight=True), dict(max_expansions=20, partial=True)])
+def test_cluster_batch_equals_the_local_batch(client, options):
+    nodes, edges, starts, targets, target_points, start_points = workload()
+    local = tools.find_paths(nodes, edges, starts, targets, target_points, start_points=start_points, **options)
+    spread = tools_dask.find_paths(client, nodes, edges, starts, targets, target_points, chunk_size=64,
+                                   start_points=start_points, **options)
+    assert spread == local
+    assert len(client.run(lambda: 1)) == 2, "two worker processes"
+
+
+def test_errors_name_the_query_in_the_whole_batch(client):
+    nodes, edges = chain(6)
+    with pytest.raises(ValueError, match=r"^query 130: target node 9 is outside the node table \(7 nodes\)$"):
+        tools_dask.find_paths(client, nodes, edges, [0] * 200, [1] * 130 + [9] * 70, np.zeros((200, 2)))
+    edges[3]["to"] = 40
+    targets = [1] * 150 + [6] + [1] * 49
+    with pytest.raises(ValueError, match=r"^query 150: edge 3 of node 3 leads to node 40"):
+        tools_dask.find_paths(client, nodes, edges, [0] * 200, targets, np.zeros((200, 2)), chunk_size=32)
+    with pytest.raises(TypeError, match="argument 'nodes'"):
+        tools_dask.find_paths(client, [1, 2], edges, [0], [1], np.zeros((1, 2)))
