@@ -17,7 +17,7 @@ from conftest import run_python
 PROJECT = Path(__file__).resolve().parent.parent
 
 # Every extension module that the build installs.
-EXTENSION_MODULES = ["walkmesh"]
+EXTENSION_MODULES = ["walkmesh", "walkmesh_tools._native"]
 
 SHT_DYNSYM = 11
 SHN_UNDEF = 0
