@@ -64,7 +64,9 @@ def find_paths(client, nodes: np.ndarray, edges: np.ndarray, starts, targets, ta
     if count == 0:
         return batch.find_paths(nodes, edges, starts, targets, target_points, start_points=start_points,
                                 straight=straight, **options)
-    tables = client.scatter([nodes, edges], broadcast=True)
+    # Keys of their own: equal tables of an earlier call would hash to the same keys,
+    # and that call's cancelling them at its end could release these.
+    tables = client.scatter([nodes, edges], broadcast=True, hash=False)
     firsts = list(range(0, count, chunk_size))
     pieces = [slice(first, first + chunk_size) for first in firsts]
     task_options = dict(options, straight=straight, threads=threads)
