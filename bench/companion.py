@@ -41,9 +41,8 @@ class Scenarios:
     """The located aurora scenarios with their grid optimum."""
 
     def __init__(self, meshes: Path, quick: bool):
-        mesh = tools.load_mesh(meshes / "aurora.mesh")
-        self.nodes, self.edges = tools.build_tables(mesh)
-        locator = tools.PolygonLocator(mesh)
+        mesh = tools.NavMesh.load(meshes / "aurora.mesh")
+        self.nodes, self.edges = mesh.nodes, mesh.edges
         rows = []
         for line in (meshes / "aurora.scen").read_text().splitlines()[1:]:
             fields = line.split()
@@ -51,8 +50,8 @@ class Scenarios:
                 continue
             start_point = (float(fields[4]), float(fields[5]))
             target_point = (float(fields[6]), float(fields[7]))
-            start, target = locator.locate(*start_point), locator.locate(*target_point)
-            if start is not None and target is not None:
+            start, target = mesh.locate(start_point), mesh.locate(target_point)
+            if start >= 0 and target >= 0:
                 rows.append((start, target, start_point, target_point, float(fields[8])))
         if quick:
             rows = rows[::max(1, len(rows) // 60)]
@@ -175,7 +174,7 @@ def time_dask(s: Scenarios, count: int, local_qps: float) -> Optional[dict]:
     import walkmesh_tools.dask as tools_dask
 
     starts, targets, target_points, _ = repeated(s, count)
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0",
                                   silence_logs=40) as cluster, distributed.Client(cluster) as client:
         local = tools.find_paths(s.nodes, s.edges, starts, targets, target_points, threads=2)
         seconds = []

@@ -107,14 +107,13 @@ def load_cases(meshes: Path, quick: bool, only: Optional[str] = None) -> List[Ca
     per_case = 12 if quick else None
     cases = []
     if only in (None, "aurora"):
-        aurora = tools.load_mesh(meshes / "aurora.mesh")
-        nodes, edges = tools.build_tables(aurora)
+        aurora = tools.NavMesh.load(meshes / "aurora.mesh")
         queries = tools.scenario_queries(aurora, tools.load_scenarios(meshes / "aurora.scen"))
-        cases.append(Case("aurora", nodes, edges, [queries[i] for i in every(queries, per_case)]))
+        cases.append(Case("aurora", aurora.nodes, aurora.edges, [queries[i] for i in every(queries, per_case)]))
     if only in (None, "Berlin_0_1024"):
-        nodes, edges = tools.build_tables(tools.load_mesh(meshes / "Berlin_0_1024.mesh"))
-        queries = tools.random_node_queries(nodes)
-        cases.append(Case("Berlin_0_1024", nodes, edges, [queries[i] for i in every(queries, per_case)]))
+        berlin = tools.NavMesh.load(meshes / "Berlin_0_1024.mesh")
+        queries = tools.random_node_queries(berlin.nodes)
+        cases.append(Case("Berlin_0_1024", berlin.nodes, berlin.edges, [queries[i] for i in every(queries, per_case)]))
     for case in cases:
         case.graph = peers.Graph.from_tables(case.nodes, case.edges)
     return cases

@@ -32,13 +32,12 @@ def main(argv):
     if not (root / "aurora.mesh").exists():
         sys.exit(f"no navigation meshes in {root}")
     began = time.perf_counter()
-    aurora = tools.load_mesh(root / "aurora.mesh")
-    nodes, edges = tools.build_tables(aurora)
+    aurora = tools.NavMesh.load(root / "aurora.mesh")
     queries = tools.scenario_queries(aurora, tools.load_scenarios(root / "aurora.scen"))
     print(f"aurora: tables and {len(queries)} located queries in {time.perf_counter() - began:.2f} s")
-    run("aurora", nodes, edges, queries)
-    nodes, edges = tools.build_tables(tools.load_mesh(root / "Berlin_0_1024.mesh"))
-    run("Berlin", nodes, edges, tools.random_node_queries(nodes))
+    run("aurora", aurora.nodes, aurora.edges, queries)
+    berlin = tools.NavMesh.load(root / "Berlin_0_1024.mesh")
+    run("Berlin", berlin.nodes, berlin.edges, tools.random_node_queries(berlin.nodes))
 
 
 if __name__ == "__main__":

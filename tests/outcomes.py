@@ -9,8 +9,8 @@ from graphs import RegistryClient, chain, make_edges, make_nodes
 
 def real_mesh():
     """The shared arena mesh when present, else the small mesh shipped with the tools."""
-    path = tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path()
-    return tools.build_tables(tools.load_mesh(path))
+    mesh = tools.NavMesh.load(tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path())
+    return mesh.nodes, mesh.edges
 
 
 def panic_exception_type():

@@ -15,7 +15,8 @@ from walkmesh import Point, find_path
 def two_islands():
     """The shared arena mesh (or the small one) plus two nodes no other node reaches."""
     path = tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path()
-    nodes, edges = tools.build_tables(tools.load_mesh(path))
+    mesh = tools.NavMesh.load(path)
+    nodes, edges = mesh.nodes, mesh.edges
     count, edge_count = len(nodes), len(edges)
     island = make_nodes([((900.0, 900.0), edge_count, 1), ((905.0, 900.0), edge_count + 1, 1)])
     bridge = make_edges([(count + 1, 5, (902, 899), (902, 901)), (count, 5, (902, 901), (902, 899))])
@@ -75,8 +76,8 @@ def test_real_mesh_batch_on_every_core():
     path = tools.shared_mesh_path("aurora.mesh")
     if path is None:
         pytest.skip("aurora.mesh is not here")
-    mesh = tools.load_mesh(path)
-    nodes, edges = tools.build_tables(mesh)
+    mesh = tools.NavMesh.load(path)
+    nodes, edges = mesh.nodes, mesh.edges
     located = tools.scenario_queries(mesh, tools.load_scenarios(path.with_suffix(".scen")))[::40]
     starts = [q.start for q in located]
     targets = [q.target for q in located]
@@ -167,6 +168,28 @@ def test_signal_handlers_between_queries_leave_the_batch_alone():
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
     assert calls and all(call == [0, 1, 2, 3] for call in calls)
+
+
+def test_array_changed_in_place_during_a_batch_is_refused_and_released():
+    import signal
+
+    nodes, edges = NODES.copy(), EDGES.copy()
+    starts, targets, target_points, _ = queries(20000, seed=4)
+
+    def handler(signum, frame):
+        if edges.dtype != np.uint8:
+            edges.dtype = np.uint8
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    signal.setitimer(signal.ITIMER_REAL, 0.005)
+    try:
+        with pytest.raises(ValueError, match="argument 'edges': the array was changed in place during the call"):
+            tools.find_paths(nodes, edges, starts, targets, target_points, threads=2)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    registry = RegistryClient()
+    assert registry.can_borrow_exclusively(nodes) and registry.can_borrow_exclusively(edges)
 
 
 def test_repeated_batches_keep_no_references():

@@ -19,8 +19,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 import compare  # noqa: E402
 import peers  # noqa: E402
 
-MESH = tools.load_mesh(tools.small_mesh_path())
-NODES, EDGES = tools.build_tables(MESH)
+MESH = tools.NavMesh.load(tools.small_mesh_path())
+NODES, EDGES = MESH.nodes, MESH.edges
 
 
 def cheapest_costs(graph, start):

@@ -12,14 +12,15 @@ import walkmesh_tools.dask as tools_dask  # noqa: E402
 
 @pytest.fixture(scope="module")
 def client():
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0",
                                   silence_logs=40) as cluster, distributed.Client(cluster) as client:
         yield client
 
 
 def workload(count=500, seed=9):
     path = tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path()
-    nodes, edges = tools.build_tables(tools.load_mesh(path))
+    mesh = tools.NavMesh.load(path)
+    nodes, edges = mesh.nodes, mesh.edges
     rng = np.random.default_rng(seed)
     starts, targets = rng.integers(0, len(nodes), count), rng.integers(0, len(nodes), count)
     centroids = nodes["centroid"]

@@ -81,12 +81,12 @@ def shared_mesh(name):
     path = NAVMESHES / name
     if not path.exists():
         pytest.skip(f"{path} is absent (the shared navigation meshes lie beside the project)")
-    return tools.load_mesh(path)
+    return tools.NavMesh.load(path)
 
 
 def scenario_workload(name, count):
     mesh = shared_mesh(name + ".mesh")
-    nodes, edges = tools.build_tables(mesh)
+    nodes, edges = mesh.nodes, mesh.edges
     scenarios = tools.load_scenarios(NAVMESHES / (name + ".scen"))
     # Sampled before locating: locating every point of a large workload is slow emulated.
     return nodes, edges, tools.scenario_queries(mesh, scenarios[:: max(1, len(scenarios) // count)])
@@ -101,7 +101,8 @@ def test_scenario_workloads_match_the_reference(name, count):
 
 
 def test_berlin_random_pairs_match_the_reference():
-    nodes, edges = tools.build_tables(shared_mesh("Berlin_0_1024.mesh"))
+    mesh = shared_mesh("Berlin_0_1024.mesh")
+    nodes, edges = mesh.nodes, mesh.edges
     queries = tools.random_node_queries(nodes)[:15]
     for q in queries:
         compare(nodes, edges, q.start, q.target, q.target_point)

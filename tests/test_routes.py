@@ -11,7 +11,7 @@ from hypothesis import strategies as st
 
 import reference
 import walkmesh_tools as tools
-from graphs import RegistryClient, chain, make_edges, make_nodes, random_strip, strip
+from graphs import RegistryClient, chain, make_edges, make_nodes, pythonpath_with_tests, random_strip, strip
 from test_find_path_differential import graphs
 from walkmesh import Point, find_path
 
@@ -51,7 +51,8 @@ def shared_tables(name):
     path = NAVMESHES / name
     if not path.exists():
         pytest.skip(f"{path} is not here")
-    return tools.build_tables(tools.load_mesh(path))
+    mesh = tools.NavMesh.load(path)
+    return mesh.nodes, mesh.edges
 
 
 @settings(max_examples=300, deadline=None)
@@ -153,16 +154,15 @@ def test_real_queries_match_the_shortest_polyline(name):
     mesh_path = NAVMESHES / name
     if not mesh_path.exists():
         pytest.skip(f"{mesh_path} is not here")
-    mesh = tools.load_mesh(mesh_path)
-    nodes, edges = tools.build_tables(mesh)
-    locator = tools.PolygonLocator(mesh)
+    mesh = tools.NavMesh.load(mesh_path)
+    nodes, edges = mesh.nodes, mesh.edges
     rng = np.random.default_rng(5)
     low, high = np.min(mesh.vertices, axis=0), np.max(mesh.vertices, axis=0)
     checked = 0
     while checked < 12:
         start_point, end_point = rng.uniform(low, high), rng.uniform(low, high)
-        start, target = locator.locate(*start_point), locator.locate(*end_point)
-        if start is None or target is None or not 0 < len(tools.corridor(nodes, edges, start, target)) <= 40:
+        start, target = mesh.locate(start_point), mesh.locate(end_point)
+        if start < 0 or target < 0 or not 0 < len(tools.corridor(nodes, edges, start, target)) <= 40:
             continue
         check_against_reference(nodes, edges, start, target, start_point, end_point)
         checked += 1
@@ -255,3 +255,59 @@ def test_points_convert_as_point_does():
     for point in [Point(value, 1), (value, 1), np.array([value, 1.0]), [np.float64(value), 1]]:
         path = tools.straight_path(nodes, edges, 0, 2, point, POINT)
         assert tuple(path[0]) == (Point(value, 1).x, 1.0)
+
+
+class Changing:
+    """An index whose __index__ changes an array in place, as any Python code run
+    during a call may."""
+
+    def __init__(self, value, change):
+        self.value, self.change = value, change
+
+    def __index__(self):
+        self.change()
+        return self.value
+
+
+@pytest.mark.parametrize("which", ["nodes", "edges"])
+def test_array_changed_in_place_during_a_call_is_refused_and_released(which):
+    nodes, edges = chain(3)
+    array = {"nodes": nodes, "edges": edges}[which]
+
+    def alter():
+        array.dtype = np.uint8
+
+    registry = RegistryClient()
+    with pytest.raises(ValueError, match=f"argument '{which}': the array was changed in place during the call"):
+        tools.corridor(nodes, edges, 0, Changing(1, alter))
+    assert registry.can_borrow_exclusively(nodes) and registry.can_borrow_exclusively(edges)
+
+
+def test_either_module_releases_what_the_other_installed(python_run):
+    # The registry is shared: whichever module installs it, find_path still releases an
+    # array that Python code changed in place during the call.
+    result = python_run(
+        """
+        import numpy as np
+        import walkmesh, walkmesh_tools as tools
+        from graphs import RegistryClient, chain
+
+        nodes, edges = chain(3)
+        tools.corridor(nodes, edges, 0, 1)
+
+        class Changing:
+            def __index__(self):
+                edges.dtype = np.uint8
+                return 0
+
+        try:
+            walkmesh.find_path(nodes, edges, Changing(), 1, walkmesh.Point(0, 0))
+        except BaseException as error:
+            print(type(error).__name__, error)
+        registry = RegistryClient()
+        print(registry.can_borrow_exclusively(nodes), registry.can_borrow_exclusively(edges))
+        """,
+        env={"PYTHONPATH": pythonpath_with_tests()})
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["PanicException array changed in place while find_path held it",
+                                          "True True"]

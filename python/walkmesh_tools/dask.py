@@ -64,8 +64,8 @@ def find_paths(client, nodes: np.ndarray, edges: np.ndarray, starts, targets, ta
     if count == 0:
         return batch.find_paths(nodes, edges, starts, targets, target_points, start_points=start_points,
                                 straight=straight, **options)
-    # Keys of their own: equal tables of an earlier call would hash to the same keys,
-    # and that call's cancelling them at its end could release these.
+    # Keys of their own: scattering equal tables again must not meet the keys of a
+    # previous call's tables while the cluster lets those go.
     tables = client.scatter([nodes, edges], broadcast=True, hash=False)
     firsts = list(range(0, count, chunk_size))
     pieces = [slice(first, first + chunk_size) for first in firsts]
@@ -77,6 +77,7 @@ def find_paths(client, nodes: np.ndarray, edges: np.ndarray, starts, targets, ta
         pure=False)
     try:
         return batch.Paths.concatenate(client.gather(futures))
-    finally:
+    except BaseException:
+        # The other chunks need not run to the end.
         client.cancel(futures)
-        client.cancel(tables)
+        raise

@@ -3,6 +3,7 @@
 // the conflict rule and the four operations that other modules call).
 #include "numpy_access/borrow_registry.hpp"
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -257,7 +258,31 @@ OwnedRef install_registry(PyObject* multiarray) {
 struct FoundRegistry {
     PyObject* capsule;
     const BorrowApi* api;
+    // Installed by this module or by another module built from this same code (walkmesh
+    // and its companion): its state is a RegistryState.
+    bool ours;
 };
+
+// Whether `capsule` publishes a registry installed by install_registry, by this module
+// or by another built from this code: its context is the InstalledRegistry whose record
+// and state the capsule's record points to. Only pointers are compared; nothing behind
+// a foreign context is read.
+bool installed_by_this_code(PyObject* capsule, const BorrowApi* api) {
+    const auto* context = static_cast<const std::byte*>(PyCapsule_GetContext(capsule));
+    if (context == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    // InstalledRegistry is not standard-layout (its state holds a mutex and a map);
+    // GCC and Clang still give member offsets of classes without virtual bases.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+    constexpr std::size_t api_offset = offsetof(InstalledRegistry, api);
+    constexpr std::size_t state_offset = offsetof(InstalledRegistry, state);
+#pragma GCC diagnostic pop
+    return reinterpret_cast<const std::byte*>(api) == context + api_offset &&
+           static_cast<const std::byte*>(api->state) == context + state_offset;
+}
 
 FoundRegistry find_or_install_registry() {
     // Borrow keys read the descriptor layout: settle it while the GIL is surely held.
@@ -275,7 +300,8 @@ FoundRegistry find_or_install_registry() {
         throw_error(PyExc_TypeError, "Version " + std::to_string(version) +
                                          " of borrow checking API is not supported by this version of rust-numpy");
     }
-    return {capsule.release(), api};
+    const bool ours = installed_by_this_code(capsule.get(), api);
+    return {capsule.release(), api, ours};
 }
 
 OnceCell<FoundRegistry> registry_cell;
@@ -307,7 +333,7 @@ bool acquire_read_borrow(PyObject* array) {
 void release_read_borrow(PyObject* array, const ArrayLayout& taken) noexcept {
     without_unwinding([&] {
         const BorrowApi& api = registry();
-        if (api.release_shared == release_shared && array_layout(array) != taken) {
+        if (registry_cell.get()->ours && array_layout(array) != taken) {
             state_of(api.state).release_shared_as_taken(array, taken);
             return;
         }

@@ -390,6 +390,8 @@ OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyO
     if (const std::optional<BatchFault>& fault = batch.fault()) {
         throw_error(fault->type, fault->message);
     }
+    // Python code may have run meanwhile, on other threads or in a signal handler.
+    tables.graph();
     return batch.gather();
 }
 

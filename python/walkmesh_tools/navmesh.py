@@ -1,0 +1,285 @@
+"""NavMesh: convex polygons over a vertex array, with the node and edge tables that
+`walkmesh.find_path` searches, point location, paths between points, files and a
+drawing."""
+from __future__ import annotations
+
+from pathlib import Path
+from typing import Optional, Sequence, Tuple
+
+import numpy as np
+
+from . import formats
+from .locate import PolygonGrid
+from .polygons import as_ragged, orient_and_check, ragged_lists, side_twins
+from .tables import build_tables, check_cost_factors
+from .validate import validate
+
+__all__ = ["NavMesh"]
+
+
+def _read_only(array: np.ndarray) -> np.ndarray:
+    array.setflags(write=False)
+    return array
+
+
+class NavMesh:
+    """A navigation mesh: `vertices` ((V, 2) float64), convex counter-clockwise
+    `polygons` (vertex index arrays), and the tables `nodes` and `edges` (node i is
+    polygon i; see `walkmesh_tools.tables` for the rules). Arrays are read-only.
+
+    The polygons are also kept ragged: `polygon_offsets` (P + 1) and
+    `polygon_corners`, with `neighbours[k]` the polygon across the side that ends at
+    corner k (from the corner before it), -1 where there is none.
+
+    >>> import walkmesh_tools as tools
+    >>> mesh = tools.NavMesh.from_polygons([(0, 0), (1, 0), (1, 1), (0, 1), (2, 0), (2, 1)],
+    ...                                    [(0, 1, 2, 3), (1, 4, 5, 2)])
+    >>> len(mesh), len(mesh.edges), mesh.locate([(0.5, 0.5), (1.5, 0.5), (3, 0)]).tolist()
+    (2, 2, [0, 1, -1])
+    """
+
+    def __init__(self, vertices, polygons, *, cost_factors=None):
+        vertices = np.array(vertices, dtype=np.float64)
+        if vertices.ndim != 2 or vertices.shape[1] != 2:
+            raise ValueError(f"vertices must have shape (V, 2), not {vertices.shape}")
+        offsets, corners = as_ragged(polygons)
+        corners = orient_and_check(vertices, offsets, corners)
+        factors = check_cost_factors(cost_factors, len(offsets) - 1)
+        twin = side_twins(len(vertices), offsets, corners)
+        nodes, edges = build_tables(vertices, offsets, corners, twin, factors)
+        problems = validate(nodes, edges)
+        if problems:
+            shown = "; ".join(str(p) for p in problems[:3])
+            more = f" (and {len(problems) - 3} more)" if len(problems) > 3 else ""
+            raise ValueError(f"the tables built from these polygons have problems: {shown}{more}")
+        polygon_of_corner = np.repeat(np.arange(len(offsets) - 1), np.diff(offsets))
+        self.vertices = _read_only(vertices)
+        self.polygon_offsets = _read_only(offsets)
+        self.polygon_corners = _read_only(corners)
+        self.neighbours = _read_only(np.where(twin >= 0, polygon_of_corner[np.maximum(twin, 0)], -1))
+        self.cost_factors = None if factors is None else _read_only(factors)
+        self.nodes = _read_only(nodes)
+        self.edges = _read_only(edges)
+        self._twin = twin
+        self._polygons: Optional[Sequence[np.ndarray]] = None
+        self._grid: Optional[PolygonGrid] = None
+
+    @classmethod
+    def from_polygons(cls, vertices, polygons, *, cost_factors=None) -> "NavMesh":
+        """A mesh of the given polygons: each a sequence of vertex indices (or one per
+        row of a 2-D array), simple and convex, with at least three distinct corners;
+        clockwise ones are turned, keeping their first corner first. Polygons that
+        share a side by vertex indices are neighbours. `cost_factors`, one per polygon
+        and each at least 1, scale the cost of the edges into and out of it.
+
+        Raises ValueError naming the first polygon that fails, or two that overlap.
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.from_polygons([(0, 0), (4, 0), (4, 4), (0, 4)], [(0, 2, 1), (0, 2, 3)])
+        >>> [p.tolist() for p in mesh.polygons], mesh.edges["cost"].tolist()
+        ([[0, 1, 2], [0, 2, 3]], [2, 2])
+        """
+        return cls(vertices, polygons, cost_factors=cost_factors)
+
+    @classmethod
+    def from_shapes(cls, walkable, obstacles=(), *, agent_radius: float = 0.0, merge: bool = True,
+                    quad_segs: int = 2) -> "NavMesh":
+        """A mesh of the free space: `walkable` shrunk by `agent_radius`, minus the
+        `obstacles` grown by it (shapely geometries or coordinate sequences of outer
+        rings; corners of grown shapes are rounded with `quad_segs` segments per
+        quarter circle). The free space is cut into triangles by shapely's constrained
+        Delaunay triangulation, which are merged into convex polygons (Hertel-Mehlhorn,
+        longest shared sides first) unless `merge` is false. Needs shapely 2.1 or
+        later (`pip install 'walkmesh[shapes]'`).
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.from_shapes([(0, 0), (10, 0), (10, 10), (0, 10)],
+        ...                                  [[(4, 4), (6, 4), (6, 6), (4, 6)]])
+        >>> len(mesh), mesh.locate((5, 5)), mesh.locate((1, 1)) >= 0
+        (4, -1, True)
+        """
+        from .shapes import free_space_polygons
+        vertices, polygons = free_space_polygons(walkable, obstacles, agent_radius=agent_radius, merge=merge,
+                                                 quad_segs=quad_segs)
+        return cls(vertices, polygons)
+
+    @classmethod
+    def load(cls, path, *, up: str = "y", max_slope: float = 45.0, merge: bool = False) -> "NavMesh":
+        """Reads a mesh file, by its suffix: `.mesh` (the text mesh format of the
+        shared navigation meshes), `.npz` (as `save` writes it), or a triangle mesh
+        read by trimesh (`.obj`, `.ply`, `.stl`, `.off`, `.gltf`, `.glb`; `pip install
+        'walkmesh[meshes]'`). A triangle mesh's faces whose normal lies within
+        `max_slope` degrees of the `up` axis ("x", "y" or "z") are walkable; they are
+        projected onto the other two axes, in order (x and z for "y"), and merged into
+        convex polygons when `merge` is true.
+
+        >>> import walkmesh_tools as tools
+        >>> len(tools.NavMesh.load(tools.small_mesh_path()))
+        19
+        """
+        path = Path(path)
+        suffix = path.suffix.lower()
+        if suffix == ".mesh":
+            vertices, polygons, neighbours = formats.read_text(path)
+            mesh = cls(vertices, polygons)
+            formats.check_neighbours(path, mesh, neighbours)
+            return mesh
+        if suffix == ".npz":
+            vertices, polygons, factors, tables = formats.read_npz(path)
+            mesh = cls(vertices, polygons, cost_factors=factors)
+            formats.check_tables(path, mesh, tables)
+            return mesh
+        vertices, polygons = formats.read_triangles(path, up=up, max_slope=max_slope, merge=merge)
+        return cls(vertices, polygons)
+
+    def save(self, path, *, up: str = "y") -> None:
+        """Writes the mesh, by the suffix of `path`: `.mesh` (text; loading it gives
+        this mesh back exactly, but it cannot hold cost factors), `.npz` (vertices,
+        polygons, cost factors and tables), or a triangle mesh written by trimesh,
+        with each polygon cut into a fan of triangles in the plane where the `up`
+        coordinate is 0.
+
+        >>> import os, tempfile, walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> path = os.path.join(tempfile.mkdtemp(), "copy.mesh")
+        >>> mesh.save(path)
+        >>> bytes(tools.NavMesh.load(path).edges) == bytes(mesh.edges)
+        True
+        """
+        path = Path(path)
+        suffix = path.suffix.lower()
+        if suffix == ".mesh":
+            formats.write_text(path, self)
+        elif suffix == ".npz":
+            formats.write_npz(path, self)
+        else:
+            formats.write_triangles(path, self, up=up)
+
+    @property
+    def polygons(self) -> Sequence[np.ndarray]:
+        """Each polygon's vertex indices, counter-clockwise (views of `polygon_corners`)."""
+        if self._polygons is None:
+            self._polygons = ragged_lists(self.polygon_offsets, self.polygon_corners)
+        return self._polygons
+
+    def __len__(self) -> int:
+        return len(self.polygon_offsets) - 1
+
+    def __repr__(self) -> str:
+        return f"<NavMesh: {len(self.vertices)} vertices, {len(self)} polygons, {len(self.edges)} edges>"
+
+    def locate(self, points):
+        """The polygon (node) of each point, -1 where no polygon contains it: the
+        lowest-index polygon that holds the point, its boundary included. `points`
+        is one point (x, y), which gives an int, or an array of shape (..., 2), which
+        gives an int64 array of shape (...).
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh.locate((1, 1)), mesh.locate([[1, 1], [11, 7], [-5, 0]]).tolist()
+        (0, [0, 18, -1])
+        """
+        if hasattr(points, "x") and hasattr(points, "y"):
+            points = (points.x, points.y)
+        array = np.asarray(points, dtype=np.float64)
+        if array.ndim == 0 or array.shape[-1] != 2:
+            raise ValueError(f"points need 2 coordinates in their last axis, not shape {array.shape}")
+        if self._grid is None:
+            self._grid = PolygonGrid(self.vertices, self.polygon_offsets, self.polygon_corners)
+        flat = array.reshape(-1, 2)
+        found = self._grid.locate(np.ascontiguousarray(flat[:, 0]), np.ascontiguousarray(flat[:, 1]))
+        return int(found[0]) if array.ndim == 1 else found.reshape(array.shape[:-1])
+
+    def _node_of(self, point, name: str) -> Tuple[int, Tuple[float, float]]:
+        if hasattr(point, "x") and hasattr(point, "y"):
+            point = (point.x, point.y)
+        xy = np.asarray(point, dtype=np.float64)
+        if xy.shape != (2,):
+            raise ValueError(f"the {name} must be one point (x, y), not shape {xy.shape}")
+        node = self.locate(xy)
+        if node < 0:
+            raise ValueError(f"the {name} ({xy[0]}, {xy[1]}) lies in no polygon of the mesh")
+        return node, (float(xy[0]), float(xy[1]))
+
+    def find_path(self, start_point, target_point):
+        """`walkmesh.find_path` from the polygon of `start_point` to that of
+        `target_point`: the portal midpoints crossed, then the target point, as a
+        list of `walkmesh.Point`. A point in no polygon is a ValueError naming it.
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> [(p.x, p.y) for p in mesh.find_path((1, 1), (5, 1))]
+        [(2.0, 1.0), (4.0, 1.0), (5.0, 1.0)]
+        """
+        import walkmesh
+        start, _ = self._node_of(start_point, "start point")
+        target, (x, y) = self._node_of(target_point, "target point")
+        return walkmesh.find_path(self.nodes, self.edges, start, target, walkmesh.Point(x, y))
+
+    def straight_path(self, start_point, target_point, *, max_expansions: Optional[int] = None,
+                      partial: bool = False) -> np.ndarray:
+        """`walkmesh_tools.straight_path` between the polygons of the two points: the
+        shortest polyline from `start_point` to `target_point` through the portals of
+        the route, as a (k, 2) float32 array ((0, 2) when the target cannot be reached
+        and `partial` is false). A point in no polygon is a ValueError naming it.
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh.straight_path((1, 1), (11, 7)).tolist()
+        [[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]]
+        """
+        from .paths import straight_path
+        start, start_xy = self._node_of(start_point, "start point")
+        target, target_xy = self._node_of(target_point, "target point")
+        return straight_path(self.nodes, self.edges, start, target, start_xy, target_xy,
+                             max_expansions=max_expansions, partial=partial)
+
+    def _nodes_of(self, points, name: str) -> Tuple[np.ndarray, np.ndarray]:
+        array = np.asarray(points, dtype=np.float64)
+        if array.ndim != 2 or array.shape[1] != 2:
+            raise ValueError(f"the {name}s must have shape (n, 2), not {array.shape}")
+        nodes = self.locate(array)
+        outside = np.flatnonzero(nodes < 0)
+        if len(outside):
+            i = int(outside[0])
+            raise ValueError(f"{name} {i} ({array[i, 0]}, {array[i, 1]}) lies in no polygon of the mesh")
+        return nodes, array
+
+    def find_paths(self, start_points, target_points, *, straight: bool = False, threads: Optional[int] = None,
+                   max_expansions: Optional[int] = None, partial: bool = False):
+        """`walkmesh_tools.find_paths` for query i from `start_points[i]` to
+        `target_points[i]` ((n, 2) arrays), each located in the mesh: routes through
+        portal midpoints, or straight paths with `straight=True`, as one `Paths`. The
+        first point in no polygon is a ValueError naming it.
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> paths = mesh.find_paths([(1, 1), (11, 7)], [(11, 7), (1, 1)], straight=True)
+        >>> paths[0].tolist() == mesh.straight_path((1, 1), (11, 7)).tolist(), bool(paths.reached.all())
+        (True, True)
+        """
+        from .batch import find_paths
+        starts, start_xy = self._nodes_of(start_points, "start point")
+        targets, target_xy = self._nodes_of(target_points, "target point")
+        if len(starts) != len(targets):
+            raise ValueError(f"{len(starts)} start points but {len(targets)} target points")
+        return find_paths(self.nodes, self.edges, starts, targets, target_xy, start_points=start_xy,
+                          straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
+
+    def plot(self, paths=(), ax=None, **style):
+        """Draws the polygons, their portals and `paths` with matplotlib and returns
+        the axes (a new figure's when `ax` is None). A path is either a route as
+        `find_path` returns it (a list of `walkmesh.Point`, drawn dashed with a dot at
+        each portal midpoint), optionally as a pair (start point, route) to draw it
+        from its start, or an (k, 2) array of points such as a straight path (drawn
+        as a solid line). Keywords: `colors` (one per path, cycled), `face_color`,
+        `edge_color`, `portal_color`, `linewidth`. Needs matplotlib (`pip install
+        'walkmesh[plot]'`).
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> route = mesh.find_path((1, 1), (11, 7))
+        >>> ax = mesh.plot([((1, 1), route), mesh.straight_path((1, 1), (11, 7))])  # doctest: +SKIP
+        """
+        from .plot import plot_mesh
+        return plot_mesh(self, paths, ax, **style)

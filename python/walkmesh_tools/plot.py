@@ -1,0 +1,80 @@
+"""A matplotlib drawing of a mesh: its polygons, its portals and paths across it."""
+from __future__ import annotations
+
+from typing import Tuple
+
+import numpy as np
+
+__all__ = ["plot_mesh"]
+
+POLYGON_FACE = "#e4ecf4"
+POLYGON_EDGE = "#9fb0c2"
+PORTAL = "#c7d4e1"
+
+
+def _matplotlib():
+    try:
+        import matplotlib
+    except ImportError:
+        raise ImportError("NavMesh.plot draws with matplotlib: pip install 'walkmesh[plot]'") from None
+    from matplotlib.collections import LineCollection, PolyCollection
+    return matplotlib, LineCollection, PolyCollection
+
+
+def _is_point(value) -> bool:
+    return hasattr(value, "x") and hasattr(value, "y")
+
+
+def _classify(path) -> Tuple[str, np.ndarray]:
+    """("route" or "straight", (k, 2) points) of one entry of `paths`."""
+    if isinstance(path, tuple) and len(path) == 2 and isinstance(path[1], list) and all(map(_is_point, path[1])):
+        start, route = path
+        start = (start.x, start.y) if _is_point(start) else tuple(start)
+        return "route", np.array([start] + [(p.x, p.y) for p in route], dtype=np.float64).reshape(-1, 2)
+    if isinstance(path, list) and path and all(map(_is_point, path)):
+        return "route", np.array([(p.x, p.y) for p in path], dtype=np.float64)
+    points = np.asarray(path, dtype=np.float64)
+    if points.ndim != 2 or points.shape[1] != 2:
+        raise ValueError(f"a path must be a route (a list of walkmesh.Point, or a pair (start, route)) or an "
+                         f"array of shape (k, 2), not shape {points.shape}")
+    return "straight", points
+
+
+def plot_mesh(mesh, paths=(), ax=None, *, face_color: str = POLYGON_FACE, edge_color: str = POLYGON_EDGE,
+              portal_color: str = PORTAL, linewidth: float = 0.3, colors=None):
+    matplotlib, LineCollection, PolyCollection = _matplotlib()
+    if ax is None:
+        import matplotlib.pyplot as plt
+        _, ax = plt.subplots()
+    rings = [mesh.vertices[corners] for corners in mesh.polygons]
+    ax.add_collection(PolyCollection(rings, facecolors=face_color, edgecolors=edge_color, linewidths=linewidth,
+                                     zorder=1))
+    # Each portal once: from the polygon with the lower index.
+    offsets, corners, neighbours = mesh.polygon_offsets, mesh.polygon_corners, mesh.neighbours
+    polygon = np.repeat(np.arange(len(mesh)), np.diff(offsets))
+    first = offsets[:-1][polygon]
+    before = np.where(np.arange(len(corners)) == first, offsets[1:][polygon] - 1, np.arange(len(corners)) - 1)
+    portal = np.flatnonzero(neighbours > polygon)
+    segments = np.stack([mesh.vertices[corners[before[portal]]], mesh.vertices[corners[portal]]], axis=1)
+    ax.add_collection(LineCollection(segments, colors=portal_color, linewidths=linewidth, zorder=2))
+    if colors is None:
+        colors = [c["color"] for c in matplotlib.rcParams["axes.prop_cycle"]]
+    labelled = set()
+    for i, path in enumerate(paths):
+        kind, points = _classify(path)
+        color = colors[i % len(colors)]
+        label = None
+        if kind not in labelled:
+            labelled.add(kind)
+            label = "route through portal midpoints" if kind == "route" else "straight path"
+        if kind == "route":
+            ax.plot(points[:, 0], points[:, 1], linestyle="--", linewidth=1.0, marker=".", markersize=3,
+                    color=color, label=label, zorder=3)
+        else:
+            ax.plot(points[:, 0], points[:, 1], linestyle="-", linewidth=1.6, color=color, label=label, zorder=4)
+        ax.plot(points[-1:, 0], points[-1:, 1], marker="x", markersize=6, color=color, zorder=5)
+    ax.set_aspect("equal")
+    ax.autoscale_view()
+    if labelled:
+        ax.legend(loc="upper right", fontsize="small")
+    return ax

@@ -1,0 +1,46 @@
+"""NavMesh.plot: every polygon and every portal once, routes and straight paths each
+in their own style, from the points given."""
+import numpy as np
+import pytest
+
+import walkmesh_tools as tools
+
+matplotlib = pytest.importorskip("matplotlib")
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+from matplotlib.collections import LineCollection, PolyCollection  # noqa: E402
+
+MESH = tools.NavMesh.load(tools.small_mesh_path())
+
+
+@pytest.fixture
+def ax():
+    figure, axes = plt.subplots()
+    yield axes
+    plt.close(figure)
+
+
+def test_polygons_portals_and_both_kinds_of_path(ax):
+    route = MESH.find_path((1, 1), (11, 7))
+    straight = np.array([(1, 1), (6, 4), (11, 7)], dtype=np.float32)
+    assert MESH.plot([((1, 1), route), route, straight], ax=ax) is ax
+    [polygons] = [c for c in ax.collections if isinstance(c, PolyCollection)]
+    [portals] = [c for c in ax.collections if isinstance(c, LineCollection)]
+    rings = [MESH.vertices[corners].tolist() for corners in MESH.polygons]
+    assert [p.vertices[:-1].tolist() for p in polygons.get_paths()] == rings
+    drawn = {tuple(sorted(map(tuple, s.tolist()))) for s in portals.get_segments()}
+    crossed = {tuple(sorted([tuple(map(float, e["left"])), tuple(map(float, e["right"]))])) for e in MESH.edges}
+    assert len(portals.get_segments()) == len(MESH.edges) // 2 and drawn == crossed
+    # Each path is a line, then a marker at its end.
+    lines = ax.get_lines()[::2]
+    from_start, route_only, solid = (np.column_stack(line.get_data()) for line in lines)
+    assert from_start.tolist() == [[1, 1]] + [[p.x, p.y] for p in route]
+    assert route_only.tolist() == from_start[1:].tolist()
+    assert solid.tolist() == straight.tolist()
+    assert [line.get_linestyle() for line in lines] == ["--", "--", "-"]
+    assert [t.get_text() for t in ax.get_legend().get_texts()] == ["route through portal midpoints", "straight path"]
+
+
+def test_a_path_must_be_points(ax):
+    with pytest.raises(ValueError, match="a path must be a route"):
+        MESH.plot([np.zeros((3, 3))], ax=ax)

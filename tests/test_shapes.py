@@ -1,0 +1,111 @@
+"""NavMesh.from_shapes on generated maps (random obstacles, several agent radii),
+checked with shapely: the polygons tile the free space, locate agrees with
+shapely's containment, and routes stay inside the free space. Bad geometry is a
+ValueError naming it."""
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import walkmesh_tools as tools
+
+shapely = pytest.importorskip("shapely")
+if not hasattr(shapely, "constrained_delaunay_triangles"):
+    pytest.skip("from_shapes needs shapely 2.1 or later", allow_module_level=True)
+
+from walkmesh_tools.shapes import free_space  # noqa: E402
+
+WIDTH, HEIGHT = 120.0, 90.0
+# Route points are float32 portal midpoints: they may stray from the double geometry
+# by about 1e-5 here, far less than any real crossing of an obstacle.
+TOLERANCE = 1e-3
+
+
+def generated(seed, radius):
+    walkable, obstacles = tools.random_obstacle_map(WIDTH, HEIGHT, count=40, seed=seed, sizes=(2.0, 9.0))
+    return walkable, obstacles, radius, seed
+
+
+maps = st.builds(generated, st.integers(0, 2**32), st.sampled_from([0.0, 0.4, 1.5, 3.0]))
+
+
+def polygon_shapes(mesh):
+    return np.array([shapely.Polygon(mesh.vertices[corners]) for corners in mesh.polygons])
+
+
+@settings(max_examples=12, deadline=None)
+@given(maps)
+def test_polygons_tile_the_free_space_and_locate_agrees_with_shapely(level):
+    walkable, obstacles, radius, seed = level
+    space = free_space(walkable, obstacles, agent_radius=radius)
+    mesh = tools.NavMesh.from_shapes(walkable, obstacles, agent_radius=radius)
+    triangles = tools.NavMesh.from_shapes(walkable, obstacles, agent_radius=radius, merge=False)
+    shapes = polygon_shapes(mesh)
+    assert len(mesh) < len(triangles)
+    assert abs(shapely.area(shapes).sum() - space.area) < 1e-9 * space.area
+    assert abs(shapely.union_all(shapes).symmetric_difference(space).area) < 1e-9 * space.area
+    points = np.random.default_rng(seed).uniform((-1, -1), (WIDTH + 1, HEIGHT + 1), (3000, 2))
+    found = mesh.locate(points)
+    # Away from the boundary, where rounding may decide either way.
+    clear = shapely.distance(space.boundary, shapely.points(points)) > 1e-7
+    assert np.array_equal((found >= 0)[clear], shapely.contains_xy(space, *points.T)[clear])
+    assert shapely.covers(shapes[found[found >= 0]], shapely.points(points[found >= 0])).all()
+
+
+def route_line(start, route):
+    return shapely.LineString([start] + [(p.x, p.y) for p in route])
+
+
+@settings(max_examples=12, deadline=None)
+@given(maps, st.integers(0, 2**16))
+def test_straight_paths_and_routes_stay_inside_the_free_space(level, seed):
+    walkable, obstacles, radius, _ = level
+    inside = free_space(walkable, obstacles, agent_radius=radius).buffer(TOLERANCE)
+    mesh = tools.NavMesh.from_shapes(walkable, obstacles, agent_radius=radius)
+    points = np.random.default_rng(seed).uniform((0, 0), (WIDTH, HEIGHT), (80, 2))
+    points = points[mesh.locate(points) >= 0]
+    starts, targets = points[::2][:len(points) // 2], points[1::2]
+    batch = mesh.find_paths(starts, targets, straight=True)
+    bent = 0
+    for i, (start, target) in enumerate(zip(starts, targets)):
+        straight = mesh.straight_path(start, target)
+        assert np.array_equal(straight, batch[i])
+        if len(straight) == 0:
+            assert not batch.reached[i]
+            continue  # in separate parts of the free space: no path
+        assert inside.covers(shapely.LineString(straight.astype(np.float64)))
+        assert inside.covers(route_line(tuple(start), mesh.find_path(start, target)))
+        # Paths that bend round corners, where leaving the free space is likeliest.
+        bent += len(straight) > 2
+    assert bent > 0
+
+
+def test_point_obstacles_grow_into_discs():
+    open_map = tools.NavMesh.from_shapes([(0, 0), (10, 0), (10, 10), (0, 10)], [shapely.Point(5, 5)],
+                                         agent_radius=1.0, quad_segs=8)
+    area = shapely.area(polygon_shapes(open_map)).sum()
+    # The border moves in by 1 (8 x 8 left) and the disc takes about pi.
+    assert 64 - np.pi - 0.1 < area < 64 - np.pi + 0.1
+    assert open_map.locate((5, 5)) == -1 and open_map.locate((5, 6.2)) >= 0
+
+
+BAD_SHAPES = [
+    ("bow tie", [(0, 0), (4, 4), (4, 0), (0, 4)], (), 0.0, "the walkable area is not a valid shape: Self-intersection"),
+    ("bad obstacle", [(0, 0), (9, 0), (9, 9), (0, 9)], [[(1, 1), (2, 1), (2, 2)], [(3, 3), (5, 5), (5, 3), (3, 5)]],
+     0.0, "obstacle 1 is not a valid shape: Self-intersection"),
+    ("two points", [(0, 0), (9, 0)], (), 0.0, "the walkable area must be a shapely geometry or a sequence of at "
+                                            "least 3 points"),
+    ("not finite", [(0, 0), (9, 0), (9, np.inf)], (), 0.0, "the walkable area has a non-finite coordinate"),
+    ("negative radius", [(0, 0), (9, 0), (9, 9)], (), -1.0, "agent_radius must be finite and not negative"),
+    ("covered", [(0, 0), (9, 0), (9, 9), (0, 9)], [[(-1, -1), (10, -1), (10, 10), (-1, 10)]], 0.0,
+     "no free space is left"),
+    ("too wide", [(0, 0), (9, 0), (9, 9), (0, 9)], (), 5.0, "no free space is left"),
+]
+
+
+@pytest.mark.parametrize("walkable, obstacles, radius, words", [case[1:] for case in BAD_SHAPES],
+                         ids=[case[0] for case in BAD_SHAPES])
+def test_bad_shapes_are_a_value_error_naming_them(walkable, obstacles, radius, words):
+    with pytest.raises(ValueError) as raised:
+        tools.NavMesh.from_shapes(walkable, obstacles, agent_radius=radius)
+    assert words in str(raised.value)
