@@ -38,8 +38,8 @@ def main() -> None:
     path = route(corridor(), 0, 1, (1.75, 0.25))
     print("corridor:", [(point.x, point.y) for point in path])
 
-    mesh = tools.load_mesh(tools.small_mesh_path())
-    tables = tools.build_tables(mesh)
+    mesh = tools.NavMesh.load(tools.small_mesh_path())
+    tables = mesh.nodes, mesh.edges
     queries = tools.scenario_queries(mesh, tools.load_scenarios(tools.small_mesh_path("small.scen")))
     total = 0.0
     for query in queries:

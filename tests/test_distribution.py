@@ -141,7 +141,7 @@ def test_installed_layout():
 def test_typed_example_runs():
     # The example that CI type-checks must also do what it says, on every interpreter.
     import walkmesh_tools as tools
-    mesh = tools.load_mesh(tools.small_mesh_path())
+    mesh = tools.NavMesh.load(tools.small_mesh_path())
     located = tools.scenario_queries(mesh, tools.load_scenarios(tools.small_mesh_path("small.scen")))
     result = run_python(f"import runpy; runpy.run_path({str(PROJECT / 'examples' / 'typed_paths.py')!r}, run_name='__main__')")
     assert result.returncode == 0, result.stderr
