@@ -187,6 +187,6 @@ OwnedRef initialize_module() {
 }  // namespace
 }  // namespace walkmesh
 
-PyMODINIT_FUNC PyInit_walkmesh() {
+WALKMESH_MODULE_INIT PyInit_walkmesh() {
     return walkmesh::call_boundary([] { return walkmesh::initialize_module(); });
 }

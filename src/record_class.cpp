@@ -29,7 +29,9 @@ void restore_doc_with_signature(PyTypeObject* type, const char* doc) {
     const std::size_t size = std::strlen(doc) + 1;
     char* copy = static_cast<char*>(PyObject_Malloc(size));
     if (copy == nullptr) {
-        allocation_failed(size);
+        // The interpreter's allocator failing is a MemoryError, so that a later import can retry.
+        PyErr_NoMemory();
+        throw_fetched();
     }
     std::memcpy(copy, doc, size);
     PyObject_Free(const_cast<char*>(type->tp_doc));
@@ -47,9 +49,9 @@ PyTypeObject* create_record_type(const RecordTypeSpec& spec) {
         {0, nullptr},
     };
     PyType_Spec type_spec = {spec.qualified_name, spec.basic_size, 0, Py_TPFLAGS_DEFAULT, slots};
-    PyObject* type = require(PyType_FromSpec(&type_spec)).release();
-    restore_doc_with_signature(reinterpret_cast<PyTypeObject*>(type), spec.doc);
-    return reinterpret_cast<PyTypeObject*>(type);
+    OwnedRef type = require(PyType_FromSpec(&type_spec));
+    restore_doc_with_signature(reinterpret_cast<PyTypeObject*>(type.get()), spec.doc);
+    return reinterpret_cast<PyTypeObject*>(type.release());
 }
 
 PyObject* allocate_record(PyTypeObject* type) {

@@ -84,7 +84,7 @@ def read_text(path) -> Tuple[np.ndarray, RaggedPolygons, np.ndarray]:
     lengths = np.array(sizes, dtype=np.int64)
     offsets = np.zeros(polygon_count + 1, dtype=np.int64)
     np.cumsum(lengths, out=offsets[1:])
-    row = np.repeat(np.arange(polygon_count), lengths)
+    row = np.repeat(np.arange(polygon_count), lengths.astype(np.intp))
     local = np.arange(offsets[-1]) - offsets[:-1][row]
     first = np.array(polygon_at, dtype=np.int64)[row] + 1 + local
     corners = _integers(path, numbers[first], "corners")
@@ -208,7 +208,7 @@ def write_triangles(path, mesh, *, up: str = "y") -> None:
     offsets, corners = mesh.polygon_offsets, mesh.polygon_corners
     lengths = np.diff(offsets)
     # A fan per polygon: corner 0 with each pair of following corners.
-    polygon = np.repeat(np.arange(len(lengths)), lengths - 2)
+    polygon = np.repeat(np.arange(len(lengths)), (lengths - 2).astype(np.intp))
     step = np.arange(len(polygon)) - (np.cumsum(lengths - 2) - (lengths - 2))[polygon]
     base = offsets[:-1][polygon]
     faces = np.stack([corners[base], corners[base + step + 1], corners[base + step + 2]], axis=1)

@@ -28,7 +28,7 @@ CHUNK = 1 << 16
 
 def _repeat_ranges(starts: np.ndarray, counts: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
     """(row, index): for each row r, the indices starts[r] .. starts[r] + counts[r] - 1."""
-    row = np.repeat(np.arange(len(counts)), counts)
+    row = np.repeat(np.arange(len(counts)), counts.astype(np.intp))
     offsets = np.cumsum(counts) - counts
     return row, starts[row] + np.arange(len(row)) - offsets[row]
 
@@ -53,8 +53,9 @@ class PolygonGrid:
             self._candidates = np.zeros(0, dtype=np.int64)
             return
         xy = vertices[corners]
-        low = np.stack([np.minimum.reduceat(xy[:, 0], offsets[:-1]), np.minimum.reduceat(xy[:, 1], offsets[:-1])], 1)
-        high = np.stack([np.maximum.reduceat(xy[:, 0], offsets[:-1]), np.maximum.reduceat(xy[:, 1], offsets[:-1])], 1)
+        firsts = offsets[:-1].astype(np.intp)
+        low = np.stack([np.minimum.reduceat(xy[:, 0], firsts), np.minimum.reduceat(xy[:, 1], firsts)], 1)
+        high = np.stack([np.maximum.reduceat(xy[:, 0], firsts), np.maximum.reduceat(xy[:, 1], firsts)], 1)
         self._min, self._max = low.min(axis=0), high.max(axis=0)
         width, height = np.maximum(self._max - self._min, 1e-300)
         self._cell = float(max(np.sqrt(width * height / (CELLS_PER_POLYGON * count)), 1e-300))
@@ -75,7 +76,7 @@ class PolygonGrid:
         self._candidates = owner[order]
         cell_count = self._columns * self._rows
         self._cell_start = np.zeros(cell_count + 1, dtype=np.int64)
-        np.cumsum(np.bincount(cell, minlength=cell_count), out=self._cell_start[1:])
+        np.cumsum(np.bincount(cell.astype(np.intp), minlength=cell_count), out=self._cell_start[1:])
         self._answer = self._cell_answers(extent)
 
     def _square(self, cell: np.ndarray, extent: float):
@@ -150,13 +151,13 @@ class PolygonGrid:
         pair_of_side, side = _repeat_ranges(self._offsets[polygon], lengths)
         px, py = x[points][pair_point][pair_of_side], y[points][pair_point][pair_of_side]
         inside = self._ex[side] * (py - self._ay[side]) - self._ey[side] * (px - self._ax[side]) >= 0
-        pair_inside = np.logical_and.reduceat(inside, np.cumsum(lengths) - lengths) if len(side) else inside
+        pair_inside = np.logical_and.reduceat(inside, (np.cumsum(lengths) - lengths).astype(np.intp)) if len(side) else inside
         # Candidates ascend within a cell: the smallest containing one is the first.
         found = np.where(pair_inside, polygon, np.iinfo(np.int64).max)
-        pair_counts = np.bincount(pair_point, minlength=len(points))
+        pair_counts = np.bincount(pair_point.astype(np.intp), minlength=len(points))
         best = np.full(len(points), np.iinfo(np.int64).max)
         nonempty = pair_counts > 0
         if np.any(nonempty):
-            best[nonempty] = np.minimum.reduceat(found, (np.cumsum(pair_counts) - pair_counts)[nonempty])
+            best[nonempty] = np.minimum.reduceat(found, (np.cumsum(pair_counts) - pair_counts)[nonempty].astype(np.intp))
         result[points] = np.where(best == np.iinfo(np.int64).max, -1, best)
         return result

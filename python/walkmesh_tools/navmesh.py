@@ -52,7 +52,7 @@ class NavMesh:
             shown = "; ".join(str(p) for p in problems[:3])
             more = f" (and {len(problems) - 3} more)" if len(problems) > 3 else ""
             raise ValueError(f"the tables built from these polygons have problems: {shown}{more}")
-        polygon_of_corner = np.repeat(np.arange(len(offsets) - 1), np.diff(offsets))
+        polygon_of_corner = np.repeat(np.arange(len(offsets) - 1), np.diff(offsets).astype(np.intp))
         self.vertices = _read_only(vertices)
         self.polygon_offsets = _read_only(offsets)
         self.polygon_corners = _read_only(corners)

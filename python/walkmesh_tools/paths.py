@@ -8,15 +8,18 @@ whose midpoints `find_path` returns.
 """
 from __future__ import annotations
 
-from typing import Optional, Sequence, Union
+from typing import TYPE_CHECKING, Optional, Sequence, Union
 
 import numpy as np
 
 from . import _native
 
+if TYPE_CHECKING:
+    import walkmesh
+
 __all__ = ["corridor", "straight_path"]
 
-PointLike = Union["walkmesh.Point", Sequence[float], np.ndarray]  # noqa: F821
+PointLike = Union["walkmesh.Point", Sequence[float], np.ndarray]
 
 
 def corridor(nodes: np.ndarray, edges: np.ndarray, start: int, target: int, *,

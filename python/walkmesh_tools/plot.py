@@ -51,7 +51,7 @@ def plot_mesh(mesh, paths=(), ax=None, *, face_color: str = POLYGON_FACE, edge_c
                                      zorder=1))
     # Each portal once: from the polygon with the lower index.
     offsets, corners, neighbours = mesh.polygon_offsets, mesh.polygon_corners, mesh.neighbours
-    polygon = np.repeat(np.arange(len(mesh)), np.diff(offsets))
+    polygon = np.repeat(np.arange(len(mesh)), np.diff(offsets).astype(np.intp))
     first = offsets[:-1][polygon]
     before = np.where(np.arange(len(corners)) == first, offsets[1:][polygon] - 1, np.arange(len(corners)) - 1)
     portal = np.flatnonzero(neighbours > polygon)

@@ -48,7 +48,7 @@ def corner_links(offsets: np.ndarray) -> Tuple[np.ndarray, np.ndarray, np.ndarra
     """For every corner: its polygon, and the indices of the corners before and after
     it in that polygon (wrapping)."""
     lengths = np.diff(offsets)
-    polygon = np.repeat(np.arange(len(lengths), dtype=np.int64), lengths)
+    polygon = np.repeat(np.arange(len(lengths), dtype=np.int64), lengths.astype(np.intp))
     index = np.arange(offsets[-1], dtype=np.int64)
     first = offsets[:-1][polygon]
     last = first + lengths[polygon] - 1
@@ -107,7 +107,7 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
         raise ValueError(f"polygon {polygon[k]} has two corners at the same point "
                          f"{tuple(xy[k].tolist())} (vertices {corners[k]} and {corners[after[k]]})")
     x, y = xy[:, 0], xy[:, 1]
-    twice_area = np.add.reduceat(x * y[after] - x[after] * y, offsets[:-1]) if len(lengths) else np.zeros(0)
+    twice_area = np.add.reduceat(x * y[after] - x[after] * y, offsets[:-1].astype(np.intp)) if len(lengths) else np.zeros(0)
     if np.any(twice_area == 0):
         i = _first(twice_area == 0)
         raise ValueError(f"polygon {i} has no area: its corners lie on one line")
@@ -133,7 +133,7 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
         raise ValueError(f"polygon {polygon[k]} folds back on itself at corner {position[k]} (vertex {corners[k]})")
     # All turns go one way; a simple polygon turns once around in all (2 pi), one that
     # winds around its inside twice or more turns 4 pi or more.
-    turning = np.add.reduceat(np.arctan2(cross, dot), offsets[:-1])
+    turning = np.add.reduceat(np.arctan2(cross, dot), offsets[:-1].astype(np.intp))
     if np.any(turning > 3 * math.pi):
         i = _first(turning > 3 * math.pi)
         raise ValueError(f"polygon {i} is not simple: its sides wind around its inside more than once")
@@ -184,7 +184,7 @@ def vertex_fans(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
     order = np.lexsort((angle, vertex))
     vertex_sorted, polygon_sorted = vertex[order], polygon[order]
     starts = np.flatnonzero(np.r_[True, vertex_sorted[1:] != vertex_sorted[:-1]]) if len(order) else order
-    sizes = np.diff(np.r_[starts, len(order)])
+    sizes = np.diff(np.r_[starts, len(order)]).astype(np.intp)
     group_start = np.repeat(starts, sizes)
     lowest = np.minimum.reduceat(polygon_sorted, starts) if len(starts) else starts
     lowest_at = np.flatnonzero(polygon_sorted == np.repeat(lowest, sizes)) - starts
@@ -195,7 +195,7 @@ def vertex_fans(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
     fan = np.full(int(width.sum()), -1, dtype=np.int64)
     fan[np.cumsum(width) - width] = polygon[order]
     fan_offsets = np.zeros(len(vertices) + 1, dtype=np.int64)
-    np.cumsum(np.bincount(vertex[order], weights=width, minlength=len(vertices)).astype(np.int64),
+    np.cumsum(np.bincount(vertex[order].astype(np.intp), weights=width, minlength=len(vertices)).astype(np.int64),
               out=fan_offsets[1:])
     return fan_offsets, fan
 

@@ -71,7 +71,7 @@ def build_tables(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
         k = int(np.flatnonzero(cost > UINT32_MAX)[0])
         raise ValueError(f"the edge from polygon {source[k]} to polygon {target[k]} would cost {cost[k]:.0f}, "
                          "more than a 32-bit cost holds")
-    edge_count = np.bincount(source, minlength=count)
+    edge_count = np.bincount(source.astype(np.intp), minlength=count)
     nodes = np.zeros(count, dtype=NODE_DTYPE)
     nodes["centroid"]["x"] = centre[:, 0]
     nodes["centroid"]["y"] = centre[:, 1]

@@ -88,9 +88,9 @@ def validate(nodes, edges) -> List[Problem]:
     owner = np.full(edge_count, -1, dtype=np.int64)
     if len(runs):
         index = np.arange(edge_count)
-        r = np.searchsorted(run_start, index, side="right") - 1
-        inside = r >= 0
-        rc = np.maximum(r, 0)
+        run_of = np.searchsorted(run_start, index, side="right") - 1
+        inside = run_of >= 0
+        rc = np.maximum(run_of, 0)
         own = inside & (index < run_end[rc])
         shared = inside & ~own & (index < reach[rc])
         owner[own] = runs[rc[own]]

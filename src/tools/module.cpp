@@ -94,7 +94,7 @@ PyModuleDef module_definition = {
 }  // namespace
 }  // namespace walkmesh::tools
 
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit__native() {
+WALKMESH_MODULE_INIT PyInit__native() {
     PyObject* module = PyModule_Create(&walkmesh::tools::module_definition);
     // What a worker's route finder holds per node of the graph, for the benchmarks.
     if (module != nullptr &&

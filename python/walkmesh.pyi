@@ -1,0 +1,69 @@
+# Types of the extension module walkmesh. Installed beside the module, where editors
+# look, and as the stub-only package walkmesh-stubs, the only form in which mypy takes
+# the stubs of a single-module distribution from site-packages.
+from typing import final
+
+import numpy as np
+import numpy.typing as npt
+
+__all__ = ["Point", "Node", "Edge", "find_path"]
+
+@final
+class Point:
+    """A point of the plane, in 32-bit floats."""
+    def __new__(cls, x: float, y: float) -> Point: ...
+    @property
+    def x(self) -> float: ...
+    @x.setter
+    def x(self, value: float) -> None: ...
+    @property
+    def y(self) -> float: ...
+    @y.setter
+    def y(self, value: float) -> None: ...
+
+@final
+class Node:
+    """A region of the mesh: its centroid and the run of its outgoing edges."""
+    def __new__(cls, centroid: Point, edge_start: int, edge_count: int) -> Node: ...
+    @property
+    def centroid(self) -> Point: ...
+    @centroid.setter
+    def centroid(self, value: Point) -> None: ...
+    @property
+    def edge_start(self) -> int: ...
+    @edge_start.setter
+    def edge_start(self, value: int) -> None: ...
+    @property
+    def edge_count(self) -> int: ...
+    @edge_count.setter
+    def edge_count(self, value: int) -> None: ...
+
+@final
+class Edge:
+    """A directed edge: the node it leads to, its cost and the portal it crosses."""
+    def __new__(cls, to: int, cost: int, left: Point, right: Point) -> Edge: ...
+    @property
+    def to(self) -> int: ...
+    @to.setter
+    def to(self, value: int) -> None: ...
+    @property
+    def cost(self) -> int: ...
+    @cost.setter
+    def cost(self, value: int) -> None: ...
+    @property
+    def left(self) -> Point: ...
+    @left.setter
+    def left(self, value: Point) -> None: ...
+    @property
+    def right(self) -> Point: ...
+    @right.setter
+    def right(self, value: Point) -> None: ...
+
+def find_path(
+    nodes: npt.NDArray[np.void],
+    edges: npt.NDArray[np.void],
+    start: int,
+    target: int,
+    target_point: Point,
+) -> list[Point]:
+    """The midpoints of the portals crossed from `start` to `target`, then `target_point`."""

@@ -1,0 +1,45 @@
+# Types of walkmesh_tools._native, the package's extension module. Its callers are the
+# Python functions of walkmesh_tools, which add the keyword defaults and check the
+# query arrays before they come here.
+from typing import Optional, Sequence, Tuple, Union
+
+import numpy as np
+import numpy.typing as npt
+
+import walkmesh
+
+_Table = npt.NDArray[np.void]
+_PointLike = Union[walkmesh.Point, Sequence[float], npt.NDArray[np.floating]]
+
+route_finder_bytes_per_node: int
+
+def corridor(
+    nodes: _Table,
+    edges: _Table,
+    start: int,
+    target: int,
+    max_expansions: Optional[int],
+    partial: bool,
+) -> npt.NDArray[np.uint32]: ...
+def straight_path(
+    nodes: _Table,
+    edges: _Table,
+    start: int,
+    target: int,
+    start_point: _PointLike,
+    target_point: _PointLike,
+    max_expansions: Optional[int],
+    partial: bool,
+) -> npt.NDArray[np.float32]: ...
+def find_paths(
+    nodes: _Table,
+    edges: _Table,
+    starts: npt.NDArray[np.int64],
+    targets: npt.NDArray[np.int64],
+    target_points: npt.NDArray[np.float32],
+    start_points: Optional[npt.NDArray[np.float32]],
+    straight: bool,
+    threads: int,
+    max_expansions: Optional[int],
+    partial: bool,
+) -> Tuple[npt.NDArray[np.int64], npt.NDArray[np.float32], npt.NDArray[np.bool_]]: ...
