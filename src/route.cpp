@@ -29,11 +29,16 @@ std::string outside_nodes(std::uint64_t node_count) {
 
 }  // namespace
 
+// `Bounded`: with an expansion budget or a partial route to find; the plain search
+// neither asks before each expansion nor keeps the closest node.
+template <bool Bounded>
 struct RoutePolicy {
-    static constexpr bool budgeted = true;
+    static constexpr bool budgeted = Bounded;
     static constexpr bool logs_reached = true;
 
-    RouteFinder& finder;
+    // The finder's touched list, written back by the finder after the search.
+    std::uint32_t* touched;
+    std::size_t touched_count;
     std::uint64_t budget;
     std::uint64_t expansions = 0;
     std::uint32_t closest;
@@ -42,28 +47,28 @@ struct RoutePolicy {
     bool may_expand() noexcept { return expansions < budget; }
     void expanded(std::uint32_t node, std::uint32_t estimate) noexcept {
         ++expansions;
-        if (estimate < closest_estimate) {
+        if (Bounded && estimate < closest_estimate) {
             closest_estimate = estimate;
             closest = node;
         }
     }
-    void reached_node(std::uint32_t node) noexcept { finder.touched_[finder.touched_count_++] = node; }
+    void reached_node(std::uint32_t node) noexcept { touched[touched_count++] = node; }
 
-    [[noreturn]] void bad_start(std::uint32_t start, std::size_t node_count) {
+    [[noreturn, gnu::cold, gnu::noinline]] void bad_start(std::uint32_t start, std::size_t node_count) {
         fault(GraphFault::Kind::start_index, "start node " + std::to_string(start) + " is " + outside_nodes(node_count));
     }
-    [[noreturn]] void bad_target(std::uint32_t target, std::size_t node_count) {
+    [[noreturn, gnu::cold, gnu::noinline]] void bad_target(std::uint32_t target, std::size_t node_count) {
         fault(GraphFault::Kind::target_index,
               "target node " + std::to_string(target) + " is " + outside_nodes(node_count));
     }
-    [[noreturn]] void bad_expanded(std::uint32_t node, std::size_t node_count) {
+    [[noreturn, gnu::cold, gnu::noinline]] void bad_expanded(std::uint32_t node, std::size_t node_count) {
         fault(GraphFault::Kind::graph, "node " + std::to_string(node) + " is " + outside_nodes(node_count));
     }
-    [[noreturn]] void bad_run(std::uint32_t node, std::uint32_t run_start, std::uint32_t run_end,
+    [[noreturn, gnu::cold, gnu::noinline]] void bad_run(std::uint32_t node, std::uint32_t run_start, std::uint32_t run_end,
                               std::size_t edge_count) {
         broken_run(node, run_start, run_end, edge_count);
     }
-    [[noreturn]] void bad_edge_target(std::uint32_t node, std::size_t edge, std::uint32_t to,
+    [[noreturn, gnu::cold, gnu::noinline]] void bad_edge_target(std::uint32_t node, std::size_t edge, std::uint32_t to,
                                       std::size_t node_count) {
         fault(GraphFault::Kind::graph, "edge " + std::to_string(edge) + " of node " + std::to_string(node) +
                                            " leads to node " + std::to_string(to) + ", " +
@@ -71,21 +76,21 @@ struct RoutePolicy {
     }
 
     // After a completed search the walk meets none of these but the broken chain.
-    [[noreturn]] void bad_walk_node(std::uint32_t index, std::size_t node_count) {
+    [[noreturn, gnu::cold, gnu::noinline]] void bad_walk_node(std::uint32_t index, std::size_t node_count) {
         bad_expanded(index, node_count);
     }
-    [[noreturn]] void bad_walk_predecessor(std::uint32_t index, std::size_t node_count) {
+    [[noreturn, gnu::cold, gnu::noinline]] void bad_walk_predecessor(std::uint32_t index, std::size_t node_count) {
         bad_expanded(index, node_count);
     }
-    [[noreturn]] void bad_walk_run(std::uint32_t node, std::uint32_t run_start, std::uint32_t run_end,
+    [[noreturn, gnu::cold, gnu::noinline]] void bad_walk_run(std::uint32_t node, std::uint32_t run_start, std::uint32_t run_end,
                                    std::size_t edge_count) {
         broken_run(node, run_start, run_end, edge_count);
     }
-    [[noreturn]] void missing_walk_edge(std::uint32_t prev, std::uint32_t current) {
+    [[noreturn, gnu::cold, gnu::noinline]] void missing_walk_edge(std::uint32_t prev, std::uint32_t current) {
         fault(GraphFault::Kind::graph, "node " + std::to_string(prev) + " has no edge to node " +
                                            std::to_string(current) + " any more");
     }
-    [[noreturn]] void broken_chain(std::uint32_t end) {
+    [[noreturn, gnu::cold, gnu::noinline]] void broken_chain(std::uint32_t end) {
         fault(GraphFault::Kind::graph,
               "the route to node " + std::to_string(end) +
                   " does not lead back to the start: path costs plus estimates exceed 4294967295");
@@ -111,16 +116,18 @@ void RouteFinder::bind(const Graph& graph) {
     capacity_ = node_count;
 }
 
+// Only best_cost is reset. came_from is never read by the search, and the walk reads
+// only entries this search wrote: it follows predecessors from a node the search
+// reached, each set when the search last lowered that node's cost, and it stops at the
+// start without reading the start's entry (a route that ends at the start is not
+// walked at all).
 void RouteFinder::reset_tables() noexcept {
-    // Touching most entries one by one costs more than refilling the tables.
+    // Touching most entries one by one costs more than refilling the table.
     if (touched_count_ > capacity_ / 8) {
         std::fill_n(best_cost_.data(), capacity_, unreached_cost);
-        std::fill_n(came_from_.data(), capacity_, Predecessor{0, 0});
     } else {
         for (std::size_t i = 0; i < touched_count_; ++i) {
-            const std::uint32_t node = touched_[i];
-            best_cost_[node] = unreached_cost;
-            came_from_[node] = {0, 0};
+            best_cost_[touched_[i]] = unreached_cost;
         }
     }
     touched_count_ = 0;
@@ -130,9 +137,25 @@ void RouteFinder::reset_tables() noexcept {
 }
 
 RouteEnd RouteFinder::find(std::uint32_t start, std::uint32_t target, const RouteOptions& options) {
+    if (options.max_expansions == UINT64_MAX && !options.partial) {
+        return search<false>(start, target, options);
+    }
+    return search<true>(start, target, options);
+}
+
+template <bool Bounded>
+RouteEnd RouteFinder::search(std::uint32_t start, std::uint32_t target, const RouteOptions& options) {
     reset_tables();
-    RoutePolicy policy{*this, options.max_expansions, 0, start};
-    const SearchEnd end = run_search(graph_, start, target, best_cost_.data(), came_from_.data(), open_, policy);
+    RoutePolicy<Bounded> policy{touched_.data(), 0, options.max_expansions, 0, start};
+    SearchEnd end = SearchEnd::exhausted;
+    try {
+        end = run_search(graph_, start, target, best_cost_.data(), came_from_.data(), open_, policy);
+    } catch (...) {
+        // The next query resets what this one touched.
+        touched_count_ = policy.touched_count;
+        throw;
+    }
+    touched_count_ = policy.touched_count;
     expansions_ = policy.expansions;
     if (end == SearchEnd::reached) {
         record_route(start, target);
@@ -146,7 +169,11 @@ RouteEnd RouteFinder::find(std::uint32_t start, std::uint32_t target, const Rout
 }
 
 void RouteFinder::record_route(std::uint32_t start, std::uint32_t end) {
-    RoutePolicy policy{*this, 0, 0, start};
+    if (end == start) {
+        route_nodes_.push_back(start, route_site);
+        return;
+    }
+    RoutePolicy<false> policy{nullptr, 0, 0, 0, start};
     walk_back(graph_, came_from_.span(), start, end, policy, [&](std::uint32_t, std::uint32_t current, EdgeRef edge) {
         route_nodes_.push_back(current, route_site);
         route_edges_.push_back(edge, route_site);

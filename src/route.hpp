@@ -69,6 +69,8 @@ public:
 
 private:
     void reset_tables() noexcept;
+    template <bool Bounded>
+    RouteEnd search(std::uint32_t start, std::uint32_t target, const RouteOptions& options);
     void record_route(std::uint32_t start, std::uint32_t end);
 
     Graph graph_{nullptr, 0, nullptr, 0};
@@ -84,8 +86,6 @@ private:
     GrowableArray<EdgeRef> route_edges_;
     GrowableArray<SidedPortal> portals_;
     std::uint64_t expansions_ = 0;
-
-    friend struct RoutePolicy;
 };
 
 // Bytes a RouteFinder holds per node of its graph, besides its queue and route.
