@@ -234,11 +234,19 @@ void release_shared(void* state, PyObject* array) {
 void release_exclusive(void* state, PyObject* array) {
     without_unwinding([&] { state_of(state).release_exclusive(array); });
 }
+void release_shared_as_taken(void* state, PyObject* array, const ArrayLayout* taken) {
+    without_unwinding([&] { state_of(state).release_shared_as_taken(array, *taken); });
+}
 
 // The record and the state it points to, owned by the capsule that publishes them.
 struct InstalledRegistry {
     RegistryState state;
     BorrowApi api{kVersion, &state, acquire_shared, acquire_exclusive, release_shared, release_exclusive};
+    // Beyond the shared record, for the modules built from this code: the release of a
+    // borrow under the key it was taken with. Run by the module that installed the
+    // registry, so that only its own code (and allocator) ever changes its state.
+    void (*release_shared_as_taken)(void* state, PyObject* array, const ArrayLayout* taken) =
+        walkmesh::numpy::release_shared_as_taken;
 };
 
 void destroy_installed(PyObject* capsule) {
@@ -258,20 +266,20 @@ OwnedRef install_registry(PyObject* multiarray) {
 struct FoundRegistry {
     PyObject* capsule;
     const BorrowApi* api;
-    // Installed by this module or by another module built from this same code (walkmesh
-    // and its companion): its state is a RegistryState.
-    bool ours;
+    // When installed by this module or by another built from this same code (walkmesh
+    // and its companion): the installation, else null.
+    const InstalledRegistry* ours;
 };
 
-// Whether `capsule` publishes a registry installed by install_registry, by this module
-// or by another built from this code: its context is the InstalledRegistry whose record
-// and state the capsule's record points to. Only pointers are compared; nothing behind
-// a foreign context is read.
-bool installed_by_this_code(PyObject* capsule, const BorrowApi* api) {
+// The installation behind `capsule` when install_registry made it, in this module or
+// in another built from this code: the capsule's context is the InstalledRegistry whose
+// record and state the capsule's record points to. Only pointers are compared; nothing
+// behind a foreign context is read.
+const InstalledRegistry* installed_by_this_code(PyObject* capsule, const BorrowApi* api) {
     const auto* context = static_cast<const std::byte*>(PyCapsule_GetContext(capsule));
     if (context == nullptr) {
         PyErr_Clear();
-        return false;
+        return nullptr;
     }
     // InstalledRegistry is not standard-layout (its state holds a mutex and a map);
     // GCC and Clang still give member offsets of classes without virtual bases.
@@ -280,8 +288,9 @@ bool installed_by_this_code(PyObject* capsule, const BorrowApi* api) {
     constexpr std::size_t api_offset = offsetof(InstalledRegistry, api);
     constexpr std::size_t state_offset = offsetof(InstalledRegistry, state);
 #pragma GCC diagnostic pop
-    return reinterpret_cast<const std::byte*>(api) == context + api_offset &&
-           static_cast<const std::byte*>(api->state) == context + state_offset;
+    const bool laid_out_so = reinterpret_cast<const std::byte*>(api) == context + api_offset &&
+                             static_cast<const std::byte*>(api->state) == context + state_offset;
+    return laid_out_so ? reinterpret_cast<const InstalledRegistry*>(context) : nullptr;
 }
 
 FoundRegistry find_or_install_registry() {
@@ -300,7 +309,7 @@ FoundRegistry find_or_install_registry() {
         throw_error(PyExc_TypeError, "Version " + std::to_string(version) +
                                          " of borrow checking API is not supported by this version of rust-numpy");
     }
-    const bool ours = installed_by_this_code(capsule.get(), api);
+    const InstalledRegistry* ours = installed_by_this_code(capsule.get(), api);
     return {capsule.release(), api, ours};
 }
 
@@ -333,8 +342,9 @@ bool acquire_read_borrow(PyObject* array) {
 void release_read_borrow(PyObject* array, const ArrayLayout& taken) noexcept {
     without_unwinding([&] {
         const BorrowApi& api = registry();
-        if (registry_cell.get()->ours && array_layout(array) != taken) {
-            state_of(api.state).release_shared_as_taken(array, taken);
+        const InstalledRegistry* ours = registry_cell.get()->ours;
+        if (ours != nullptr && array_layout(array) != taken) {
+            ours->release_shared_as_taken(api.state, array, &taken);
             return;
         }
         api.release_shared(api.state, array);
