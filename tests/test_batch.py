@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 import walkmesh_tools as tools
-from graphs import RegistryClient, chain, make_edges, make_nodes, pythonpath_with_tests
+from graphs import RegistryClient, chain, make_edges, make_nodes, pythonpath_with_tests, view_in_place_as
 from walkmesh import Point, find_path
 
 
@@ -94,6 +94,22 @@ def test_real_mesh_batch_on_every_core():
         assert batches[False][i].tolist() == [[p.x, p.y] for p in found]
         straight = tools.straight_path(nodes, edges, q.start, q.target, q.start_point, q.target_point)
         np.testing.assert_array_equal(batches[True][i], straight)
+
+
+def test_unaligned_query_arrays():
+    starts, targets, target_points, _ = queries(50)
+    expected = tools.find_paths(NODES, EDGES, starts, targets, target_points, threads=1)
+
+    def unaligned(array):
+        storage = bytearray(array.nbytes + 1)
+        shifted = np.frombuffer(storage, dtype=array.dtype, count=array.size, offset=1).reshape(array.shape)
+        shifted[...] = array
+        assert not shifted.flags.aligned and shifted.flags.c_contiguous
+        return shifted
+
+    got = tools.find_paths(NODES, EDGES, unaligned(starts.astype(np.int64)), unaligned(targets.astype(np.int64)),
+                           unaligned(target_points.astype(np.float32)), threads=2)
+    assert got == expected
 
 
 def test_empty_batch():
@@ -182,7 +198,7 @@ def test_array_changed_in_place_during_a_batch_is_refused_and_released():
         # Only while the batch holds the tables: a change before it takes them is an
         # argument error, and the timing of either end varies from machine to machine.
         if edges.dtype != np.uint8 and not registry.can_borrow_exclusively(edges):
-            edges.dtype = np.uint8
+            view_in_place_as(edges, np.uint8)
 
     previous = signal.signal(signal.SIGALRM, handler)
     signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)

@@ -66,12 +66,27 @@ private:
     bool held_ = false;
 };
 
+// The query arrays' buffers, read at any alignment: a contiguous array may still
+// start at an odd address.
 struct Queries {
-    const std::int64_t* starts;
-    const std::int64_t* targets;
-    const PointValue* target_points;
-    const PointValue* start_points;  // null unless straight
+    const std::byte* starts;
+    const std::byte* targets;
+    const std::byte* target_points;
+    const std::byte* start_points;  // null unless straight
     std::size_t count;
+
+    std::int64_t start(std::size_t i) const noexcept { return read<std::int64_t>(starts, i); }
+    std::int64_t target(std::size_t i) const noexcept { return read<std::int64_t>(targets, i); }
+    PointValue target_point(std::size_t i) const noexcept { return read<PointValue>(target_points, i); }
+    PointValue start_point(std::size_t i) const noexcept { return read<PointValue>(start_points, i); }
+
+private:
+    template <class T>
+    static T read(const std::byte* data, std::size_t i) noexcept {
+        T value;
+        std::memcpy(&value, data + i * sizeof(T), sizeof(T));
+        return value;
+    }
 };
 
 // Where query i's points lie: in which worker's buffer, from where, how many.
@@ -260,8 +275,8 @@ private:
     }
 
     RouteEnd find_route(RouteFinder& finder, std::size_t query) const {
-        return finder.find(static_cast<std::uint32_t>(queries_.starts[query]),
-                           static_cast<std::uint32_t>(queries_.targets[query]), options_);
+        return finder.find(static_cast<std::uint32_t>(queries_.start(query)),
+                           static_cast<std::uint32_t>(queries_.target(query)), options_);
     }
 
     // The same points as the single calls: straight_path's, or find_path's midpoints
@@ -269,10 +284,10 @@ private:
     void append_points(Worker& worker, RouteEnd end, std::size_t query) const {
         RouteFinder& finder = *worker.finder;
         const PointValue end_point = end == RouteEnd::partial ? finder.centroid(finder.nodes().back())
-                                                               : queries_.target_points[query];
+                                                               : queries_.target_point(query);
         if (straight_) {
             if (end != RouteEnd::none) {
-                finder.append_straight_path(queries_.start_points[query], end_point, worker.points);
+                finder.append_straight_path(queries_.start_point(query), end_point, worker.points);
             }
             return;
         }
@@ -329,7 +344,7 @@ void check_node_indices(const Queries& queries, std::size_t node_count) {
         return node < 0 || static_cast<std::uint64_t>(node) >= node_count;
     };
     for (std::size_t i = 0; i < queries.count; ++i) {
-        for (const auto& [role, node] : {std::pair{"start", queries.starts[i]}, std::pair{"target", queries.targets[i]}}) {
+        for (const auto& [role, node] : {std::pair{"start", queries.start(i)}, std::pair{"target", queries.target(i)}}) {
             if (outside(node)) {
                 throw_error(PyExc_ValueError, "query " + std::to_string(i) + ": " + role + " node " +
                                                   std::to_string(node) + " is outside the node table (" +
@@ -373,10 +388,9 @@ OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyO
         (start_points && start_points->length() != starts.length())) {
         throw_error(PyExc_ValueError, "starts, targets and the point arrays differ in length");
     }
-    const Queries queries{static_cast<const std::int64_t*>(starts.data()),
-                          static_cast<const std::int64_t*>(targets.data()),
-                          static_cast<const PointValue*>(target_points.data()),
-                          start_points ? static_cast<const PointValue*>(start_points->data()) : nullptr, count};
+    const Queries queries{static_cast<const std::byte*>(starts.data()), static_cast<const std::byte*>(targets.data()),
+                          static_cast<const std::byte*>(target_points.data()),
+                          start_points ? static_cast<const std::byte*>(start_points->data()) : nullptr, count};
     const Graph graph = tables.graph();
     check_node_indices(queries, graph.node_count());
 
