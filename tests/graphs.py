@@ -150,3 +150,13 @@ def random_strip(rng, count, turn=1.0, grid=False):
         if abs(side) > 1e-3 and side * behind <= 0:
             v.append(candidate)
     return v
+
+
+def view_in_place_as(array, dtype):
+    """Changes an array's dtype in place, as Python code may while a call holds the array
+    (NumPy 2.5 deprecates it, but the arrays of older NumPy and of other code can)."""
+    import warnings
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        array.dtype = dtype

@@ -7,7 +7,7 @@ from contextlib import nullcontext
 import numpy as np
 import pytest
 
-from graphs import RegistryClient, chain, make_edges, make_nodes, pythonpath_with_tests
+from graphs import RegistryClient, chain, make_edges, make_nodes, pythonpath_with_tests, view_in_place_as
 from walkmesh import Point, find_path
 from walkmesh_tools import EDGE_DTYPE, NODE_DTYPE, POINT_DTYPE
 
@@ -263,7 +263,7 @@ def test_array_changed_in_place_during_the_call(which, change, later_failure):
 
     def alter():
         if change == "dtype":
-            array.dtype = np.uint8
+            view_in_place_as(array, np.uint8)
         else:
             with pytest.warns(DeprecationWarning) if np.lib.NumpyVersion(np.__version__) >= "2.4.0" else nullcontext():
                 array.strides = (0,)
