@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 import reference
 import walkmesh_tools as tools
 from graphs import RegistryClient, chain, make_edges, make_nodes, pythonpath_with_tests, random_strip, strip, view_in_place_as
+from test_find_path import Changing
 from test_find_path_differential import graphs
 from walkmesh import Point, find_path
 
@@ -267,18 +268,6 @@ def test_points_convert_as_point_does():
     for point in [Point(value, 1), (value, 1), np.array([value, 1.0]), [np.float64(value), 1]]:
         path = tools.straight_path(nodes, edges, 0, 2, point, POINT)
         assert tuple(path[0]) == (Point(value, 1).x, 1.0)
-
-
-class Changing:
-    """An index whose __index__ changes an array in place, as any Python code run
-    during a call may."""
-
-    def __init__(self, value, change):
-        self.value, self.change = value, change
-
-    def __index__(self):
-        self.change()
-        return self.value
 
 
 @pytest.mark.parametrize("which", ["nodes", "edges"])

@@ -13,13 +13,14 @@ namespace walkmesh {
 // be called from inside a catch handler; ends with a Python exception set.
 void raise_caught_exception() noexcept;
 
-// For entries that return an object: `body` returns an OwnedRef.
-template <class Body>
+// For entries that return an object: `body` returns an OwnedRef. `Raise` turns what
+// was caught into a Python exception (the companion brings its own).
+template <void (*Raise)() noexcept = raise_caught_exception, class Body>
 PyObject* call_boundary(Body&& body) noexcept {
     try {
         return body().release();
     } catch (...) {
-        raise_caught_exception();
+        Raise();
     }
     return nullptr;
 }

@@ -6,6 +6,9 @@
 
 #include <cstddef>
 
+#include <utility>
+
+#include "boundary/call_boundary.hpp"
 #include "boundary/refs.hpp"
 
 namespace walkmesh::tools {
@@ -20,14 +23,10 @@ struct StorageFailure {
 // inside a catch handler; ends with a Python exception set.
 void raise_caught_exception() noexcept;
 
+// The call boundary of every companion entry.
 template <class Body>
 PyObject* call_boundary(Body&& body) noexcept {
-    try {
-        return body().release();
-    } catch (...) {
-        raise_caught_exception();
-    }
-    return nullptr;
+    return walkmesh::call_boundary<raise_caught_exception>(std::forward<Body>(body));
 }
 
 }  // namespace walkmesh::tools
