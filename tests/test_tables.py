@@ -83,6 +83,12 @@ def test_shared_meshes_give_the_earlier_tables(name):
         check_rules(mesh)
 
 
+# The build tools and the reader run without the sanitizer runtime that a sanitized run
+# of the suite preloads into every process it starts.
+PLAIN_ENVIRONMENT = {name: value for name, value in os.environ.items()
+                     if name not in ("LD_PRELOAD", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS")}
+
+
 def mesh_dump_tool():
     """Builds bench/mesh_dump.cpp with the project's flags (once per build directory)."""
     if os.environ.get("PY_SUBPROCESS_PREFIX"):
@@ -94,8 +100,9 @@ def mesh_dump_tool():
     if not (build / "CMakeCache.txt").exists():
         subprocess.run([cmake, "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
                         "-DWALKMESH_BUILD_MODULE=OFF", "-DWALKMESH_BUILD_BENCH=ON"],
-                       check=True, capture_output=True)
-    subprocess.run([cmake, "--build", str(build), "--target", "walkmesh_mesh_dump"], check=True, capture_output=True)
+                       check=True, capture_output=True, env=PLAIN_ENVIRONMENT)
+    subprocess.run([cmake, "--build", str(build), "--target", "walkmesh_mesh_dump"], check=True, capture_output=True,
+                   env=PLAIN_ENVIRONMENT)
     return build / "bench" / "walkmesh_mesh_dump"
 
 
@@ -105,7 +112,7 @@ def test_the_benchmark_reader_builds_the_same_tables(tmp_path):
                                          if (NAVMESHES / f"{n}.mesh").exists()]
     for path in paths:
         out = tmp_path / "tables"
-        subprocess.run([str(tool), str(path), str(out)], check=True)
+        subprocess.run([str(tool), str(path), str(out)], check=True, env=PLAIN_ENVIRONMENT)
         data = out.read_bytes()
         node_count, edge_count = np.frombuffer(data[8:24], dtype=np.uint64).tolist()
         mesh = tools.NavMesh.load(path)
