@@ -4,9 +4,10 @@ flat array of points, so no Python object is made per path)."""
 from __future__ import annotations
 
 import os
-from typing import Iterator, Optional
+from typing import Iterable, Iterator, Optional, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _native
 
@@ -24,7 +25,7 @@ class Paths:
 
     __slots__ = ("offsets", "points", "reached")
 
-    def __init__(self, offsets: np.ndarray, points: np.ndarray, reached: np.ndarray):
+    def __init__(self, offsets: np.ndarray, points: np.ndarray, reached: np.ndarray) -> None:
         self.offsets = offsets
         self.points = points
         self.reached = reached
@@ -57,7 +58,7 @@ class Paths:
         return f"Paths({len(self)} queries, {len(self.points)} points, {int(self.reached.sum())} reached)"
 
     @staticmethod
-    def concatenate(parts) -> "Paths":
+    def concatenate(parts: Iterable["Paths"]) -> "Paths":
         """One Paths of the queries of `parts`, in order."""
         parts = list(parts)
         if not parts:
@@ -77,7 +78,7 @@ def usable_cores() -> int:
         return os.cpu_count() or 1
 
 
-def _node_indices(name: str, values, count: Optional[int]) -> np.ndarray:
+def _node_indices(name: str, values: npt.ArrayLike, count: Optional[int]) -> np.ndarray:
     array = np.asarray(values)
     if array.ndim != 1:
         raise ValueError(f"{name} must be one-dimensional, got shape {array.shape}")
@@ -91,7 +92,7 @@ def _node_indices(name: str, values, count: Optional[int]) -> np.ndarray:
     return np.ascontiguousarray(array, dtype=np.int64)
 
 
-def _points(name: str, values, count: int) -> np.ndarray:
+def _points(name: str, values: npt.ArrayLike, count: int) -> np.ndarray:
     array = np.asarray(values)
     if array.dtype.kind not in "iuf" and not (array.size == 0 and array.dtype == object):
         raise TypeError(f"{name} must be an array of real numbers, got dtype {array.dtype}")
@@ -106,8 +107,8 @@ def _points(name: str, values, count: int) -> np.ndarray:
     return points
 
 
-def find_paths(nodes: np.ndarray, edges: np.ndarray, starts, targets, target_points, *,
-               start_points=None, straight: bool = False, threads: Optional[int] = None,
+def find_paths(nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targets: npt.ArrayLike,
+               target_points: npt.ArrayLike, *, start_points: Optional[npt.ArrayLike] = None, straight: bool = False, threads: Optional[int] = None,
                max_expansions: Optional[int] = None, partial: bool = False) -> Paths:
     """Runs query i from `starts[i]` to `targets[i]` for every i and returns their paths.
 
@@ -141,7 +142,9 @@ def find_paths(nodes: np.ndarray, edges: np.ndarray, starts, targets, target_poi
     return Paths(offsets, points, reached)
 
 
-def prepare_queries(starts, targets, target_points, start_points, straight: bool):
+def prepare_queries(starts: npt.ArrayLike, targets: npt.ArrayLike, target_points: npt.ArrayLike,
+                    start_points: Optional[npt.ArrayLike], straight: bool
+                    ) -> Tuple[np.ndarray, np.ndarray, np.ndarray, Optional[np.ndarray]]:
     """The query arrays as the native batch takes them: int64 node indices and float32
     (n, 2) points, C-contiguous; TypeError or ValueError naming the first bad query."""
     starts = _node_indices("starts", starts, None)
@@ -160,7 +163,7 @@ def prepare_queries(starts, targets, target_points, start_points, straight: bool
 def check_node_indices(starts: np.ndarray, targets: np.ndarray, node_count: int) -> None:
     """ValueError naming the first query whose start or target lies outside the node
     table, worded as the native batch words it."""
-    def outside(nodes):
+    def outside(nodes: np.ndarray) -> np.ndarray:
         return (nodes < 0) | (nodes >= node_count)
 
     bad = np.flatnonzero(outside(starts) | outside(targets))
@@ -170,8 +173,8 @@ def check_node_indices(starts: np.ndarray, targets: np.ndarray, node_count: int)
         raise ValueError(f"query {query}: {role} node {node} is outside the node table ({node_count} nodes)")
 
 
-def _thread_count(threads) -> int:
-    count = threads.__index__()
+def _thread_count(threads: int) -> int:
+    count = int(threads.__index__())
     if count < 1:
         raise ValueError(f"threads must be at least 1, got {threads}")
     return count

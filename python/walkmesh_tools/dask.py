@@ -10,9 +10,10 @@
 from __future__ import annotations
 
 import re
-from typing import Optional
+from typing import Any, Dict, Optional
 
 import numpy as np
+import numpy.typing as npt
 
 from . import batch
 
@@ -28,7 +29,8 @@ def _require_distributed() -> None:
         raise ImportError("walkmesh_tools.dask needs Dask distributed: pip install 'walkmesh[dask]'") from error
 
 
-def _run_chunk(nodes, edges, first, starts, targets, target_points, start_points, options):
+def _run_chunk(nodes: np.ndarray, edges: np.ndarray, first: int, starts: np.ndarray, targets: np.ndarray,
+               target_points: np.ndarray, start_points: Optional[np.ndarray], options: Dict[str, Any]) -> batch.Paths:
     """One chunk on a worker; failures name the query by its position in the whole batch."""
     try:
         return batch.find_paths(nodes, edges, starts, targets, target_points, start_points=start_points, **options)
@@ -40,9 +42,10 @@ def _run_chunk(nodes, edges, first, starts, targets, target_points, start_points
         raise ValueError(f"query {first + int(found.group(1))}: {message[found.end():]}") from None
 
 
-def find_paths(client, nodes: np.ndarray, edges: np.ndarray, starts, targets, target_points, *,
-               chunk_size: int = 10_000, start_points=None, straight: bool = False,
-               threads: Optional[int] = 1, **options) -> batch.Paths:
+def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targets: npt.ArrayLike,
+               target_points: npt.ArrayLike, *, chunk_size: int = 10_000,
+               start_points: Optional[npt.ArrayLike] = None, straight: bool = False,
+               threads: Optional[int] = 1, **options: Any) -> batch.Paths:
     """`walkmesh_tools.find_paths` over the workers of `client` (a `distributed.Client`).
 
     The tables are scattered to every worker once; the queries go out in chunks of

@@ -10,9 +10,12 @@ Without a mesh it uses ../shared/navmeshes/aurora.mesh (seen from the working
 directory), or the small mesh shipped with walkmesh_tools when that is absent. The
 PNG goes to demo.png unless --png says otherwise.
 """
+from __future__ import annotations
+
 import argparse
 import time
 from pathlib import Path
+from typing import List, Optional, Sequence, Tuple
 
 import walkmesh
 import walkmesh_tools as tools
@@ -22,21 +25,21 @@ REPEATS = 20
 DRAWN = 5
 
 
-def default_inputs():
+def default_inputs() -> Tuple[Path, Path]:
     mesh = tools.shared_mesh_path("aurora.mesh")
     if mesh is not None:
         return mesh, mesh.with_suffix(".scen")
     return tools.small_mesh_path(), tools.small_mesh_path("small.scen")
 
 
-def time_per_query(mesh, query, target_point):
+def time_per_query(mesh: tools.NavMesh, query: tools.Query, target_point: walkmesh.Point) -> float:
     began = time.perf_counter()
     for _ in range(REPEATS):
         walkmesh.find_path(mesh.nodes, mesh.edges, query.start, query.target, target_point)
     return (time.perf_counter() - began) / REPEATS
 
 
-def draw(mesh, mesh_name: str, queries, png: Path) -> None:
+def draw(mesh: tools.NavMesh, mesh_name: str, queries: Sequence[tools.Query], png: Path) -> None:
     try:
         import matplotlib
     except ImportError:
@@ -47,7 +50,8 @@ def draw(mesh, mesh_name: str, queries, png: Path) -> None:
     # Long queries, from the last tenth of the workload, spread over it.
     tenth = queries[-max(DRAWN, len(queries) // 10):]
     chosen = tenth[::max(1, len(tenth) // DRAWN)][:DRAWN]
-    paths, colors = [], []
+    paths: List[object] = []
+    colors: List[str] = []
     for q, color in zip(chosen, matplotlib.rcParams["axes.prop_cycle"].by_key()["color"]):
         paths.append((q.start_point, mesh.find_path(q.start_point, q.target_point)))
         paths.append(mesh.straight_path(q.start_point, q.target_point))
@@ -63,7 +67,7 @@ def draw(mesh, mesh_name: str, queries, png: Path) -> None:
     print(f"drew {len(chosen)} queries into {png}")
 
 
-def main(argv=None):
+def main(argv: Optional[List[str]] = None) -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--png", type=Path, default=Path("demo.png"))
     parser.add_argument("mesh", nargs="?", type=Path)

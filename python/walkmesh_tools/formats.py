@@ -13,14 +13,21 @@ file's own starting points are not kept.
 from __future__ import annotations
 
 import math
+import os
 import warnings
 from pathlib import Path
-from typing import Optional, Tuple
+from typing import TYPE_CHECKING, Any, Dict, Optional, Tuple, Union
 
 import numpy as np
 
 from .polygons import RaggedPolygons, merge_polygons, vertex_fans
 from .records import EDGE_DTYPE, NODE_DTYPE
+
+if TYPE_CHECKING:
+    from .navmesh import NavMesh
+
+PathLike = Union[str, "os.PathLike[str]"]
+Tables = Tuple[np.ndarray, np.ndarray]
 
 __all__ = ["read_text", "write_text", "read_npz", "write_npz", "read_triangles", "write_triangles"]
 
@@ -43,7 +50,7 @@ def _integers(path: Path, values: np.ndarray, what: str) -> np.ndarray:
     return values.astype(np.int64)
 
 
-def read_text(path) -> Tuple[np.ndarray, RaggedPolygons, np.ndarray]:
+def read_text(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, np.ndarray]:
     """(vertices, polygons, the neighbour listed across each side)."""
     path = Path(path)
     head = path.read_text().split(None, 4)
@@ -92,7 +99,7 @@ def read_text(path) -> Tuple[np.ndarray, RaggedPolygons, np.ndarray]:
     return vertices, RaggedPolygons(offsets, corners), neighbours
 
 
-def check_neighbours(path, mesh, listed: np.ndarray) -> None:
+def check_neighbours(path: PathLike, mesh: NavMesh, listed: np.ndarray) -> None:
     """A file's neighbour lists must be those the polygons' shared sides give."""
     differ = listed != mesh.neighbours
     if np.any(differ):
@@ -110,7 +117,7 @@ def _number(value: float) -> str:
     return repr(value)
 
 
-def write_text(path, mesh) -> None:
+def write_text(path: PathLike, mesh: NavMesh) -> None:
     if mesh.cost_factors is not None:
         raise ValueError(f"{path}: the text mesh format has no cost factors; save the mesh as .npz")
     fan_offsets, fan = vertex_fans(mesh.vertices, mesh.polygon_offsets, mesh.polygon_corners, mesh._twin)
@@ -125,8 +132,8 @@ def write_text(path, mesh) -> None:
     Path(path).write_text("\n".join(lines) + "\n")
 
 
-def write_npz(path, mesh) -> None:
-    arrays = dict(vertices=mesh.vertices, polygon_offsets=mesh.polygon_offsets,
+def write_npz(path: PathLike, mesh: NavMesh) -> None:
+    arrays: Dict[str, Any] = dict(vertices=mesh.vertices, polygon_offsets=mesh.polygon_offsets,
                   polygon_corners=mesh.polygon_corners, nodes=mesh.nodes, edges=mesh.edges)
     if mesh.cost_factors is not None:
         arrays["cost_factors"] = mesh.cost_factors
@@ -135,7 +142,7 @@ def write_npz(path, mesh) -> None:
         np.savez(out, **arrays)
 
 
-def read_npz(path) -> Tuple[np.ndarray, RaggedPolygons, Optional[np.ndarray], Optional[tuple]]:
+def read_npz(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, Optional[np.ndarray], Optional[Tables]]:
     """(vertices, polygons, cost factors or None, (nodes, edges) or None)."""
     with np.load(path, allow_pickle=False) as data:
         missing = {"vertices", "polygon_offsets", "polygon_corners"} - set(data.files)
@@ -146,7 +153,7 @@ def read_npz(path) -> Tuple[np.ndarray, RaggedPolygons, Optional[np.ndarray], Op
         return data["vertices"], RaggedPolygons(data["polygon_offsets"], data["polygon_corners"]), factors, tables
 
 
-def check_tables(path, mesh, tables: Optional[tuple]) -> None:
+def check_tables(path: PathLike, mesh: NavMesh, tables: Optional[Tables]) -> None:
     """Tables stored beside the polygons must be the ones the polygons give."""
     if tables is None:
         return
@@ -156,7 +163,7 @@ def check_tables(path, mesh, tables: Optional[tuple]) -> None:
         raise ValueError(f"{path}: the stored tables differ from the ones its polygons give")
 
 
-def _trimesh(what: str):
+def _trimesh(what: str) -> Any:
     try:
         import trimesh
     except ImportError:
@@ -174,7 +181,8 @@ def _axes(up: str) -> Tuple[int, int, int]:
     return axis, first, second
 
 
-def read_triangles(path, *, up: str = "y", max_slope: float = 45.0, merge: bool = False):
+def read_triangles(path: PathLike, *, up: str = "y", max_slope: float = 45.0,
+                   merge: bool = False) -> Tuple[np.ndarray, RaggedPolygons]:
     """(vertices, polygons) of a triangle mesh's walkable faces, projected."""
     axis, first, second = _axes(up)
     trimesh = _trimesh("NavMesh.load")
@@ -202,7 +210,7 @@ def read_triangles(path, *, up: str = "y", max_slope: float = 45.0, merge: bool 
     return vertices, polygons
 
 
-def write_triangles(path, mesh, *, up: str = "y") -> None:
+def write_triangles(path: PathLike, mesh: NavMesh, *, up: str = "y") -> None:
     axis, first, second = _axes(up)
     trimesh = _trimesh("NavMesh.save")
     offsets, corners = mesh.polygon_offsets, mesh.polygon_corners

@@ -79,7 +79,7 @@ class PolygonGrid:
         np.cumsum(np.bincount(cell.astype(np.intp), minlength=cell_count), out=self._cell_start[1:])
         self._answer = self._cell_answers(extent)
 
-    def _square(self, cell: np.ndarray, extent: float):
+    def _square(self, cell: np.ndarray, extent: float) -> Tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray]:
         """Corners (x0, y0, x1, y1) of each cell's square, widened past what a point's
         rounded cell index can stray."""
         slack = 1e-9 * self._cell + 1e-12 * extent

@@ -4,15 +4,23 @@ drawing."""
 from __future__ import annotations
 
 from pathlib import Path
-from typing import Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 from . import formats
 from .locate import PolygonGrid
 from .polygons import as_ragged, orient_and_check, ragged_lists, side_twins
 from .tables import build_tables, check_cost_factors
 from .validate import validate
+
+if TYPE_CHECKING:
+    import walkmesh
+
+    from .batch import Paths
+    from .formats import PathLike
+    from .paths import PointLike
 
 __all__ = ["NavMesh"]
 
@@ -38,7 +46,8 @@ class NavMesh:
     (2, 2, [0, 1, -1])
     """
 
-    def __init__(self, vertices, polygons, *, cost_factors=None):
+    def __init__(self, vertices: npt.ArrayLike, polygons: Any, *,
+                 cost_factors: Optional[npt.ArrayLike] = None) -> None:
         vertices = np.array(vertices, dtype=np.float64)
         if vertices.ndim != 2 or vertices.shape[1] != 2:
             raise ValueError(f"vertices must have shape (V, 2), not {vertices.shape}")
@@ -65,7 +74,8 @@ class NavMesh:
         self._grid: Optional[PolygonGrid] = None
 
     @classmethod
-    def from_polygons(cls, vertices, polygons, *, cost_factors=None) -> "NavMesh":
+    def from_polygons(cls, vertices: npt.ArrayLike, polygons: Any, *,
+                      cost_factors: Optional[npt.ArrayLike] = None) -> "NavMesh":
         """A mesh of the given polygons: each a sequence of vertex indices (or one per
         row of a 2-D array), simple and convex, with at least three distinct corners;
         clockwise ones are turned, keeping their first corner first. Polygons that
@@ -82,7 +92,7 @@ class NavMesh:
         return cls(vertices, polygons, cost_factors=cost_factors)
 
     @classmethod
-    def from_shapes(cls, walkable, obstacles=(), *, agent_radius: float = 0.0, merge: bool = True,
+    def from_shapes(cls, walkable: Any, obstacles: Any = (), *, agent_radius: float = 0.0, merge: bool = True,
                     quad_segs: int = 2) -> "NavMesh":
         """A mesh of the free space: `walkable` shrunk by `agent_radius`, minus the
         `obstacles` grown by it (shapely geometries or coordinate sequences of outer
@@ -104,7 +114,7 @@ class NavMesh:
         return cls(vertices, polygons)
 
     @classmethod
-    def load(cls, path, *, up: str = "y", max_slope: float = 45.0, merge: bool = False) -> "NavMesh":
+    def load(cls, path: "PathLike", *, up: str = "y", max_slope: float = 45.0, merge: bool = False) -> "NavMesh":
         """Reads a mesh file, by its suffix: `.mesh` (the text mesh format of the
         shared navigation meshes), `.npz` (as `save` writes it), or a triangle mesh
         read by trimesh (`.obj`, `.ply`, `.stl`, `.off`, `.gltf`, `.glb`; `pip install
@@ -132,7 +142,7 @@ class NavMesh:
         vertices, polygons = formats.read_triangles(path, up=up, max_slope=max_slope, merge=merge)
         return cls(vertices, polygons)
 
-    def save(self, path, *, up: str = "y") -> None:
+    def save(self, path: "PathLike", *, up: str = "y") -> None:
         """Writes the mesh, by the suffix of `path`: `.mesh` (text; loading it gives
         this mesh back exactly, but it cannot hold cost factors), `.npz` (vertices,
         polygons, cost factors and tables), or a triangle mesh written by trimesh,
@@ -168,7 +178,7 @@ class NavMesh:
     def __repr__(self) -> str:
         return f"<NavMesh: {len(self.vertices)} vertices, {len(self)} polygons, {len(self.edges)} edges>"
 
-    def locate(self, points):
+    def locate(self, points: Any) -> Any:
         """The polygon (node) of each point, -1 where no polygon contains it: the
         lowest-index polygon that holds the point, its boundary included. `points`
         is one point (x, y), which gives an int, or an array of shape (..., 2), which
@@ -190,18 +200,18 @@ class NavMesh:
         found = self._grid.locate(np.ascontiguousarray(flat[:, 0]), np.ascontiguousarray(flat[:, 1]))
         return int(found[0]) if array.ndim == 1 else found.reshape(array.shape[:-1])
 
-    def _node_of(self, point, name: str) -> Tuple[int, Tuple[float, float]]:
+    def _node_of(self, point: "PointLike", name: str) -> Tuple[int, Tuple[float, float]]:
         if hasattr(point, "x") and hasattr(point, "y"):
             point = (point.x, point.y)
         xy = np.asarray(point, dtype=np.float64)
         if xy.shape != (2,):
             raise ValueError(f"the {name} must be one point (x, y), not shape {xy.shape}")
-        node = self.locate(xy)
+        node = int(self.locate(xy))
         if node < 0:
             raise ValueError(f"the {name} ({xy[0]}, {xy[1]}) lies in no polygon of the mesh")
         return node, (float(xy[0]), float(xy[1]))
 
-    def find_path(self, start_point, target_point):
+    def find_path(self, start_point: "PointLike", target_point: "PointLike") -> "List[walkmesh.Point]":
         """`walkmesh.find_path` from the polygon of `start_point` to that of
         `target_point`: the portal midpoints crossed, then the target point, as a
         list of `walkmesh.Point`. A point in no polygon is a ValueError naming it.
@@ -216,7 +226,7 @@ class NavMesh:
         target, (x, y) = self._node_of(target_point, "target point")
         return walkmesh.find_path(self.nodes, self.edges, start, target, walkmesh.Point(x, y))
 
-    def straight_path(self, start_point, target_point, *, max_expansions: Optional[int] = None,
+    def straight_path(self, start_point: "PointLike", target_point: "PointLike", *, max_expansions: Optional[int] = None,
                       partial: bool = False) -> np.ndarray:
         """`walkmesh_tools.straight_path` between the polygons of the two points: the
         shortest polyline from `start_point` to `target_point` through the portals of
@@ -234,7 +244,7 @@ class NavMesh:
         return straight_path(self.nodes, self.edges, start, target, start_xy, target_xy,
                              max_expansions=max_expansions, partial=partial)
 
-    def _nodes_of(self, points, name: str) -> Tuple[np.ndarray, np.ndarray]:
+    def _nodes_of(self, points: npt.ArrayLike, name: str) -> Tuple[np.ndarray, np.ndarray]:
         array = np.asarray(points, dtype=np.float64)
         if array.ndim != 2 or array.shape[1] != 2:
             raise ValueError(f"the {name}s must have shape (n, 2), not {array.shape}")
@@ -245,8 +255,9 @@ class NavMesh:
             raise ValueError(f"{name} {i} ({array[i, 0]}, {array[i, 1]}) lies in no polygon of the mesh")
         return nodes, array
 
-    def find_paths(self, start_points, target_points, *, straight: bool = False, threads: Optional[int] = None,
-                   max_expansions: Optional[int] = None, partial: bool = False):
+    def find_paths(self, start_points: npt.ArrayLike, target_points: npt.ArrayLike, *, straight: bool = False,
+                   threads: Optional[int] = None, max_expansions: Optional[int] = None,
+                   partial: bool = False) -> "Paths":
         """`walkmesh_tools.find_paths` for query i from `start_points[i]` to
         `target_points[i]` ((n, 2) arrays), each located in the mesh: routes through
         portal midpoints, or straight paths with `straight=True`, as one `Paths`. The
@@ -266,7 +277,7 @@ class NavMesh:
         return find_paths(self.nodes, self.edges, starts, targets, target_xy, start_points=start_xy,
                           straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
 
-    def plot(self, paths=(), ax=None, **style):
+    def plot(self, paths: Sequence[Any] = (), ax: Any = None, **style: Any) -> Any:
         """Draws the polygons, their portals and `paths` with matplotlib and returns
         the axes (a new figure's when `ax` is None). A path is either a route as
         `find_path` returns it (a list of `walkmesh.Point`, drawn dashed with a dot at

@@ -1,9 +1,12 @@
 """A matplotlib drawing of a mesh: its polygons, its portals and paths across it."""
 from __future__ import annotations
 
-from typing import Tuple
+from typing import TYPE_CHECKING, Any, Optional, Sequence, Tuple
 
 import numpy as np
+
+if TYPE_CHECKING:
+    from .navmesh import NavMesh
 
 __all__ = ["plot_mesh"]
 
@@ -12,7 +15,7 @@ POLYGON_EDGE = "#9fb0c2"
 PORTAL = "#c7d4e1"
 
 
-def _matplotlib():
+def _matplotlib() -> Tuple[Any, Any, Any]:
     try:
         import matplotlib
     except ImportError:
@@ -21,11 +24,11 @@ def _matplotlib():
     return matplotlib, LineCollection, PolyCollection
 
 
-def _is_point(value) -> bool:
+def _is_point(value: Any) -> bool:
     return hasattr(value, "x") and hasattr(value, "y")
 
 
-def _classify(path) -> Tuple[str, np.ndarray]:
+def _classify(path: Any) -> Tuple[str, np.ndarray]:
     """("route" or "straight", (k, 2) points) of one entry of `paths`."""
     if isinstance(path, tuple) and len(path) == 2 and isinstance(path[1], list) and all(map(_is_point, path[1])):
         start, route = path
@@ -40,8 +43,8 @@ def _classify(path) -> Tuple[str, np.ndarray]:
     return "straight", points
 
 
-def plot_mesh(mesh, paths=(), ax=None, *, face_color: str = POLYGON_FACE, edge_color: str = POLYGON_EDGE,
-              portal_color: str = PORTAL, linewidth: float = 0.3, colors=None):
+def plot_mesh(mesh: NavMesh, paths: Sequence[Any] = (), ax: Any = None, *, face_color: str = POLYGON_FACE, edge_color: str = POLYGON_EDGE,
+              portal_color: str = PORTAL, linewidth: float = 0.3, colors: Optional[Sequence[Any]] = None) -> Any:
     matplotlib, LineCollection, PolyCollection = _matplotlib()
     if ax is None:
         import matplotlib.pyplot as plt

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import math
 from itertools import chain
-from typing import NamedTuple, Sequence, Tuple
+from typing import Any, List, NamedTuple, Sequence, Tuple
 
 import numpy as np
 
@@ -24,7 +24,7 @@ class RaggedPolygons(NamedTuple):
     corners: np.ndarray
 
 
-def as_ragged(polygons) -> Tuple[np.ndarray, np.ndarray]:
+def as_ragged(polygons: Any) -> Tuple[np.ndarray, np.ndarray]:
     """(offsets, corners) of a sequence of vertex index sequences, of a 2-D integer
     array with one polygon per row, or of RaggedPolygons."""
     if isinstance(polygons, RaggedPolygons):
@@ -66,7 +66,7 @@ def corner_turns(xy: np.ndarray, before: np.ndarray, after: np.ndarray) -> Tuple
     return ux * vy - uy * vx, ux * vx + uy * vy
 
 
-def _turns_left_or_straight(ax, ay, bx, by, cx, cy) -> bool:
+def _turns_left_or_straight(ax: float, ay: float, bx: float, by: float, cx: float, cy: float) -> bool:
     ux, uy, vx, vy = bx - ax, by - ay, cx - bx, cy - by
     cross = ux * vy - uy * vx
     return cross > 0.0 or (cross == 0.0 and ux * vx + uy * vy > 0.0)
@@ -230,7 +230,7 @@ def merge_convex(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
         next_[pt], prev[nk] = nk, pt
         alive[k] = alive[t] = False
     merged_offsets = [0]
-    merged: list = []
+    merged: List[int] = []
     seen = [False] * len(end)
     for side in range(len(end)):
         if not alive[side] or seen[side]:

@@ -4,7 +4,7 @@ triangulation, merged into convex polygons."""
 from __future__ import annotations
 
 import math
-from typing import List, Tuple
+from typing import Any, List, Tuple
 
 import numpy as np
 
@@ -13,19 +13,19 @@ from .polygons import RaggedPolygons, merge_polygons, orient_and_check
 __all__ = ["free_space", "free_space_polygons"]
 
 
-def _shapely():
+def _shapely() -> Any:
     try:
         import shapely
     except ImportError:
-        shapely = None
-    if shapely is None or not hasattr(shapely, "constrained_delaunay_triangles"):
-        found = f" (found shapely {shapely.__version__})" if shapely is not None else ""
+        raise ImportError("NavMesh.from_shapes needs shapely 2.1 or later: pip install 'walkmesh[shapes]'") from None
+    if not hasattr(shapely, "constrained_delaunay_triangles"):
+        found = f" (found shapely {shapely.__version__})"
         raise ImportError(f"NavMesh.from_shapes needs shapely 2.1 or later{found}: "
                           "pip install 'walkmesh[shapes]'")
     return shapely
 
 
-def _geometry(shapely, value, name: str):
+def _geometry(shapely: Any, value: Any, name: str) -> Any:
     if isinstance(value, shapely.Geometry):
         geometry = value
     else:
@@ -41,13 +41,13 @@ def _geometry(shapely, value, name: str):
     return geometry
 
 
-def _obstacle_list(shapely, obstacles) -> List:
+def _obstacle_list(shapely: Any, obstacles: Any) -> List[Any]:
     if isinstance(obstacles, shapely.Geometry):
         return [_geometry(shapely, obstacles, "the obstacles")]
     return [_geometry(shapely, obstacle, f"obstacle {i}") for i, obstacle in enumerate(obstacles)]
 
 
-def free_space(walkable, obstacles=(), *, agent_radius: float = 0.0, quad_segs: int = 2):
+def free_space(walkable: Any, obstacles: Any = (), *, agent_radius: float = 0.0, quad_segs: int = 2) -> Any:
     """The polygonal free space: `walkable` shrunk by `agent_radius`, minus the
     obstacles grown by it, as a shapely (Multi)Polygon.
 
@@ -71,7 +71,7 @@ def free_space(walkable, obstacles=(), *, agent_radius: float = 0.0, quad_segs: 
     return shapely.MultiPolygon(parts) if len(parts) > 1 else parts[0]
 
 
-def free_space_polygons(walkable, obstacles=(), *, agent_radius: float = 0.0, merge: bool = True,
+def free_space_polygons(walkable: Any, obstacles: Any = (), *, agent_radius: float = 0.0, merge: bool = True,
                         quad_segs: int = 2) -> Tuple[np.ndarray, RaggedPolygons]:
     """(vertices, polygons) covering the free space: its constrained Delaunay
     triangles, merged into convex polygons when `merge` is true."""

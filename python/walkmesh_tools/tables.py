@@ -16,6 +16,7 @@ from __future__ import annotations
 from typing import Optional, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 from .polygons import corner_links
 from .records import EDGE_DTYPE, NODE_DTYPE
@@ -25,7 +26,7 @@ __all__ = ["build_tables", "check_cost_factors"]
 UINT32_MAX = 2**32 - 1
 
 
-def check_cost_factors(cost_factors, polygon_count: int) -> Optional[np.ndarray]:
+def check_cost_factors(cost_factors: Optional[npt.ArrayLike], polygon_count: int) -> Optional[np.ndarray]:
     if cost_factors is None:
         return None
     factors = np.asarray(cost_factors, dtype=np.float64)

@@ -8,6 +8,7 @@ from dataclasses import dataclass
 from typing import List
 
 import numpy as np
+import numpy.typing as npt
 
 from .records import EDGE_DTYPE, NODE_DTYPE
 
@@ -30,19 +31,19 @@ class Problem:
         return self.message
 
 
-def _as_table(array, dtype: np.dtype, name: str) -> np.ndarray:
+def _as_table(array: npt.ArrayLike, dtype: np.dtype, name: str) -> np.ndarray:
     array = np.asarray(array)
     if array.ndim != 1 or array.dtype != dtype:
         raise TypeError(f"{name} must be a one-dimensional array of {dtype}, not {array.ndim}-D {array.dtype}")
     return array
 
 
-def estimates(from_x, from_y, to_x, to_y) -> np.ndarray:
+def estimates(from_x: np.ndarray, from_y: np.ndarray, to_x: np.ndarray, to_y: np.ndarray) -> np.ndarray:
     """The search's estimate between float32 points: float32 differences, products,
     sum and square root, truncated and saturated to uint32. Each step runs in float64
     and is rounded to float32 at once, which gives the float32 result exactly on
     every platform (NumPy's float32 square root is approximate on 32-bit ARM)."""
-    def f32(values):
+    def f32(values: np.ndarray) -> np.ndarray:
         return values.astype(np.float32).astype(np.float64)
 
     dx = f32(to_x.astype(np.float64) - from_x.astype(np.float64))
@@ -52,7 +53,7 @@ def estimates(from_x, from_y, to_x, to_y) -> np.ndarray:
         return np.where(root >= 0, np.minimum(root, 2.0**32 - 1), 0).astype(np.uint64)
 
 
-def validate(nodes, edges) -> List[Problem]:
+def validate(nodes: npt.ArrayLike, edges: npt.ArrayLike) -> List[Problem]:
     """Every problem found in the tables, grouped by kind; an empty list when there is
     none. Edges outside every node's run are never read and are not checked.
 
@@ -111,7 +112,8 @@ def validate(nodes, edges) -> List[Problem]:
 
     mirrored = checked[finite_portal[checked]]
 
-    def keys(a, b, px, py, qx, qy):
+    def keys(a: np.ndarray, b: np.ndarray, px: np.ndarray, py: np.ndarray, qx: np.ndarray,
+             qy: np.ndarray) -> np.ndarray:
         # Bit patterns of + 0 make -0.0 and 0.0 the same corner.
         zero = np.float32(0)
         columns = [a.astype(np.uint32), b.astype(np.uint32)] + [

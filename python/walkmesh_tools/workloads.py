@@ -6,12 +6,18 @@ from __future__ import annotations
 import math
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Iterator, List, Optional, Tuple
+from typing import TYPE_CHECKING, Iterable, Iterator, List, Optional, Sequence, Tuple
 
 import numpy as np
 
 __all__ = ["Query", "load_scenarios", "scenario_queries", "splitmix64", "random_node_queries",
            "random_obstacle_map", "shared_mesh_path", "small_mesh_path", "path_length"]
+
+if TYPE_CHECKING:
+    import walkmesh
+
+    from .formats import PathLike
+    from .navmesh import NavMesh
 
 Point2 = Tuple[float, float]
 
@@ -24,7 +30,7 @@ class Query:
     start_point: Point2
 
 
-def load_scenarios(path) -> List[Tuple[Point2, Point2]]:
+def load_scenarios(path: PathLike) -> List[Tuple[Point2, Point2]]:
     """(start point, goal point) of every scenario line after the header."""
     pairs = []
     for line in Path(path).read_text().splitlines()[1:]:
@@ -35,7 +41,7 @@ def load_scenarios(path) -> List[Tuple[Point2, Point2]]:
     return pairs
 
 
-def scenario_queries(mesh, scenarios) -> List[Query]:
+def scenario_queries(mesh: NavMesh, scenarios: Sequence[Tuple[Point2, Point2]]) -> List[Query]:
     """Queries from start to goal points in a NavMesh; pairs with a point in no
     polygon are skipped."""
     if not scenarios:
@@ -103,7 +109,7 @@ def random_obstacle_map(width: float = 1024.0, height: float = 768.0, count: int
     return walkable, obstacles
 
 
-def shared_mesh_path(name: str, root=None) -> Optional[Path]:
+def shared_mesh_path(name: str, root: Optional[PathLike] = None) -> Optional[Path]:
     """`../shared/navmeshes/{name}` seen from the project root (default: the working
     directory), if it exists."""
     path = Path(root or Path.cwd()) / ".." / "shared" / "navmeshes" / name
@@ -115,7 +121,7 @@ def small_mesh_path(name: str = "small.mesh") -> Path:
     return Path(__file__).parent / "data" / name
 
 
-def path_length(start: Point2, points) -> float:
+def path_length(start: Point2, points: Iterable[walkmesh.Point]) -> float:
     """Length of the polyline from `start` through the points of a found path."""
     total = 0.0
     x0, y0 = start
