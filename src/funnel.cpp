@@ -37,28 +37,43 @@ bool lexicographically_before(PointValue a, PointValue b) noexcept {
     return a.x < b.x || (a.x == b.x && a.y < b.y);
 }
 
-// The polyline under construction: no point repeats its predecessor.
+// The polyline under construction, from index `first` on: no point repeats its
+// predecessor, and no corner lies on the straight line between its neighbours (which
+// of two collinear portal ends the funnel meets first depends on the portals'
+// handedness; dropping such corners gives every handedness the same path).
 class Corners {
 public:
-    Corners(GrowableArray<PointValue>& polyline, SourceLocation where) noexcept
-        : polyline_(polyline), where_(where) {}
+    Corners(GrowableArray<PointValue>& polyline, std::size_t first, SourceLocation where) noexcept
+        : polyline_(polyline), first_(first), where_(where) {}
 
     void add(PointValue point) {
         if (!same_point(point, polyline_.back())) {
+            drop_straight_corner(point);
             polyline_.push_back(point, where_);
         }
     }
 
     // The end point always closes the polyline; a corner on it would repeat it.
-    void close(PointValue to, std::size_t first) {
-        if (polyline_.size() > first + 1 && same_point(polyline_.back(), to)) {
+    void close(PointValue to) {
+        if (polyline_.size() > first_ + 1 && same_point(polyline_.back(), to)) {
             polyline_.pop_back();
         }
+        drop_straight_corner(to);
         polyline_.push_back(to, where_);
     }
 
 private:
+    // One drop is enough: the corner before keeps its turn, as the line it turns
+    // onto keeps its direction.
+    void drop_straight_corner(PointValue next) noexcept {
+        const std::size_t size = polyline_.size();
+        if (size >= first_ + 2 && on_segment(polyline_[size - 1], polyline_[size - 2], next)) {
+            polyline_.pop_back();
+        }
+    }
+
     GrowableArray<PointValue>& polyline_;
+    std::size_t first_;
     SourceLocation where_;
 };
 
@@ -86,7 +101,7 @@ void pull_taut(PointValue from, std::span<const SidedPortal> portals, PointValue
                GrowableArray<PointValue>& polyline, SourceLocation where) {
     const std::size_t first = polyline.size();
     polyline.push_back(from, where);
-    Corners corners(polyline, where);
+    Corners corners(polyline, first, where);
 
     // Portal 0 is the start point itself and the last one the end point itself.
     const std::size_t count = portals.size() + 2;
@@ -145,7 +160,7 @@ void pull_taut(PointValue from, std::span<const SidedPortal> portals, PointValue
             }
         }
     }
-    corners.close(to, first);
+    corners.close(to);
 }
 
 }  // namespace walkmesh

@@ -23,8 +23,9 @@ struct SidedPortal {
 SidedPortal orient_portal(PointValue a, PointValue b, PointValue behind, PointValue ahead) noexcept;
 
 // Appends the shortest polyline from `from` to `to` through `portals` in order:
-// `from`, the corners, `to`. Corners are portal ends; none equals its predecessor,
-// and none equals `to`. `where` names the caller in a growth failure.
+// `from`, the corners, `to`. Corners are portal ends where the path turns: none
+// equals its predecessor or `to`, and none lies on the straight line between its
+// neighbours. `where` names the caller in a growth failure.
 void pull_taut(PointValue from, std::span<const SidedPortal> portals, PointValue to,
                GrowableArray<PointValue>& polyline, SourceLocation where);
 

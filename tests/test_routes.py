@@ -6,7 +6,7 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import reference
@@ -114,6 +114,10 @@ def check_shape_of_path(path, start_point, end_point, portals):
     ends = {tuple(np.float32(point)) for portal in portals for point in portal}
     assert all(tuple(row) in ends for row in path[1:-1]), "a corner that is not a portal end"
     assert not any((path[1:-1] == path[:-2]).all(axis=1)), "a repeated corner"
+    before, corner, after = (path[i:len(path) - 2 + i].astype(np.float64) for i in range(3))
+    u, v = corner - before, after - corner
+    straight = (u[:, 0] * v[:, 1] == u[:, 1] * v[:, 0]) & ((u * v).sum(axis=1) >= 0)
+    assert not straight.any(), "a corner on the line between its neighbours"
 
 
 def check_against_reference(nodes, edges, start, target, start_point, end_point):
@@ -137,6 +141,8 @@ def point_in_triangle(rng, corners, where):
 
 
 @settings(max_examples=200, deadline=None)
+# A portal end on the straight line from a corner to the end point.
+@example(796945847, 14, 0.5, "inside", "portal")
 @given(st.integers(0, 2**32 - 1), st.integers(1, 16), st.sampled_from([0.0, 0.5, 2.0]),
        st.sampled_from(["inside", "inside", "portal", "vertex"]), st.sampled_from(["inside", "portal", "vertex"]))
 def test_random_strips_match_the_shortest_polyline(seed, count, turn, start_at, end_at):

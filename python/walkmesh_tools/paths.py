@@ -55,8 +55,9 @@ def straight_path(nodes: np.ndarray, edges: np.ndarray, start: int, target: int,
     the corridor, in order, as a (k, 2) float32 array.
 
     Row 0 is `start_point` and the last row `target_point` (a partial route ends at its
-    last node's centroid instead); every row between is a portal end point, and no row
-    repeats the one before it. The sides of each portal are taken from the geometry,
+    last node's centroid instead); every row between is a portal end point where the
+    path turns: no row repeats the one before it or lies on the line between its
+    neighbours. The sides of each portal are taken from the geometry,
     so tables of either handedness, with y up or down, give the same path. Points may
     be `walkmesh.Point` objects, pairs of numbers or arrays of two; they are rounded to
     32-bit floats as `walkmesh.Point` rounds them and must be finite. An unreachable
