@@ -20,11 +20,15 @@ inline constexpr std::size_t edge_record_size = 28;
 
 namespace record {
 
-inline std::uint32_t read_u32(const std::byte* field) noexcept {
-    std::uint32_t value;
+// A field of type T wherever it lies, aligned or not.
+template <class T>
+T read(const std::byte* field) noexcept {
+    T value;
     std::memcpy(&value, field, sizeof value);
     return value;
 }
+
+inline std::uint32_t read_u32(const std::byte* field) noexcept { return read<std::uint32_t>(field); }
 
 inline PointValue read_point(const std::byte* field) noexcept {
     float xy[2];

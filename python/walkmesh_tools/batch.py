@@ -108,8 +108,9 @@ def _points(name: str, values: npt.ArrayLike, count: int) -> np.ndarray:
 
 
 def find_paths(nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targets: npt.ArrayLike,
-               target_points: npt.ArrayLike, *, start_points: Optional[npt.ArrayLike] = None, straight: bool = False, threads: Optional[int] = None,
-               max_expansions: Optional[int] = None, partial: bool = False) -> Paths:
+               target_points: npt.ArrayLike, *, start_points: Optional[npt.ArrayLike] = None,
+               straight: bool = False, threads: Optional[int] = None, max_expansions: Optional[int] = None,
+               partial: bool = False) -> Paths:
     """Runs query i from `starts[i]` to `targets[i]` for every i and returns their paths.
 
     With `straight=False` query i's points are exactly `walkmesh.find_path`'s (portal

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "boundary/arguments.hpp"
+#include "graph.hpp"
 #include "numpy_access/array_api.hpp"
 #include "route.hpp"
 #include "tools/failures.hpp"
@@ -75,17 +76,17 @@ struct Queries {
     const std::byte* start_points;  // null unless straight
     std::size_t count;
 
-    std::int64_t start(std::size_t i) const noexcept { return read<std::int64_t>(starts, i); }
-    std::int64_t target(std::size_t i) const noexcept { return read<std::int64_t>(targets, i); }
-    PointValue target_point(std::size_t i) const noexcept { return read<PointValue>(target_points, i); }
-    PointValue start_point(std::size_t i) const noexcept { return read<PointValue>(start_points, i); }
+    std::int64_t start(std::size_t i) const noexcept { return index_at(starts, i); }
+    std::int64_t target(std::size_t i) const noexcept { return index_at(targets, i); }
+    PointValue target_point(std::size_t i) const noexcept { return point_at(target_points, i); }
+    PointValue start_point(std::size_t i) const noexcept { return point_at(start_points, i); }
 
 private:
-    template <class T>
-    static T read(const std::byte* data, std::size_t i) noexcept {
-        T value;
-        std::memcpy(&value, data + i * sizeof(T), sizeof(T));
-        return value;
+    static std::int64_t index_at(const std::byte* data, std::size_t i) noexcept {
+        return record::read<std::int64_t>(data + i * sizeof(std::int64_t));
+    }
+    static PointValue point_at(const std::byte* data, std::size_t i) noexcept {
+        return record::read_point(data + i * sizeof(PointValue));
     }
 };
 
