@@ -368,18 +368,27 @@ void ShortestPathFinder::expand(const Node& node) {
 
 // The root sees the side from corner `from` to corner `to` edge-on (its line passes
 // through the root): the path may run along it and turn at either corner (at `from`
-// only when `at_from`, at `to` only when `at_to`), to the side away from the side's polygon.
+// only when `at_from`, at `to` only when `at_to`) to the side away from the side's
+// polygon; and at the far corner also towards it, when the polygon's next side there
+// leads nowhere, so that no successor carries that corner on.
 void ShortestPathFinder::graze(std::int32_t root, XY root_point, double g, std::int32_t from, std::int32_t to,
                                bool at_from, bool at_to) {
     const MeshIndex& mesh = *mesh_;
     // The polygon lies to the left of from -> to: to the left of the path's direction
     // when the root lies before `from`, to its right when beyond `to`.
-    const int away = same_direction(mesh.point(from), mesh.point(to), root_point) ? 1 : -1;
+    const bool beyond = same_direction(mesh.point(from), mesh.point(to), root_point);
+    const int away = beyond ? 1 : -1;
     if (at_from && mesh.turning(mesh.fan(from))) {
         turn(root, root_point, g, from, away);
     }
     if (at_to && mesh.turning(mesh.fan(to))) {
         turn(root, root_point, g, to, away);
+    }
+    const std::int32_t far = beyond ? from : to;
+    const std::int32_t next_side = beyond ? from : mesh.next(to);
+    if ((beyond ? at_from : at_to) && mesh.turning(mesh.fan(far)) && dead_end(mesh.neighbour(next_side)) &&
+        orientation(mesh.point(mesh.previous(next_side)), mesh.point(next_side), root_point) != 0) {
+        turn(root, root_point, g, far, -away);
     }
 }
 

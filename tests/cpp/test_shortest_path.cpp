@@ -133,11 +133,6 @@ TestMesh rectangle_map(unsigned seed, int width, int height) {
     return mesh;
 }
 
-std::int64_t turn_of(const TestMesh& mesh, std::int64_t a, std::int64_t b, std::int64_t c) {
-    const XY p = mesh.vertex(a), q = mesh.vertex(b), r = mesh.vertex(c);
-    return static_cast<std::int64_t>((q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x));
-}
-
 // A jittered grid cut into triangles, some taken out (no vertex left pinched between
 // two holes), then random pairs of neighbours merged where the union stays convex.
 TestMesh triangle_map(unsigned seed, int width, int height) {
@@ -146,9 +141,10 @@ TestMesh triangle_map(unsigned seed, int width, int height) {
     const auto lattice = [&](int x, int y) { return static_cast<std::int64_t>(y * (width + 1) + x); };
     for (int y = 0; y <= height; ++y) {
         for (int x = 0; x <= width; ++x) {
-            const bool inside = x > 0 && y > 0 && x < width && y < height;
-            mesh.vertices.push_back(16.0 * x + (inside ? static_cast<int>(rng() % 7) - 3 : 0));
-            mesh.vertices.push_back(16.0 * y + (inside ? static_cast<int>(rng() % 7) - 3 : 0));
+            // Every third map unjittered: lines of corners, and merges with straight corners.
+            const int jitter = x > 0 && y > 0 && x < width && y < height && seed % 3 != 0 ? 3 : 0;
+            mesh.vertices.push_back(16.0 * x + static_cast<int>(rng() % (2 * jitter + 1)) - jitter);
+            mesh.vertices.push_back(16.0 * y + static_cast<int>(rng() % (2 * jitter + 1)) - jitter);
         }
     }
     std::vector<std::vector<std::int64_t>> triangles;
@@ -220,10 +216,13 @@ TestMesh triangle_map(unsigned seed, int width, int height) {
             for (std::size_t n = (static_cast<std::size_t>(at - b.begin()) + 1) % b.size(); b[n] != v; n = (n + 1) % b.size()) {
                 merged.push_back(b[n]);
             }
+            // Straight corners are kept; a fold back is not convex.
             bool convex = true;
             for (std::size_t n = 0; n < merged.size(); ++n) {
-                convex = convex && turn_of(mesh, merged[(n + merged.size() - 1) % merged.size()], merged[n],
-                                           merged[(n + 1) % merged.size()]) > 0;
+                const XY p = mesh.vertex(merged[(n + merged.size() - 1) % merged.size()]), q = mesh.vertex(merged[n]),
+                         r = mesh.vertex(merged[(n + 1) % merged.size()]);
+                const double turn = (q.x - p.x) * (r.y - q.y) - (q.y - p.y) * (r.x - q.x);
+                convex = convex && (turn > 0 || (turn == 0 && (q.x - p.x) * (r.x - q.x) + (q.y - p.y) * (r.y - q.y) > 0));
             }
             if (convex) {
                 polygons[i] = merged;
