@@ -127,7 +127,9 @@ def test_empty_batch():
     (dict(target_points=[("a", "b")] * 3), TypeError, "target_points must be an array of real numbers"),
     (dict(target_points=[(0, 0), (0, np.inf), (np.nan, 0)]), ValueError, "query 1: target_points[1] is not finite"),
     (dict(straight=True), ValueError, "start_points is required when straight=True"),
-    (dict(threads=0), ValueError, "threads must be at least 1, got 0"),
+    (dict(threads=0), ValueError, "argument 'threads': must be None or from 1 to 1024, got 0"),
+    (dict(threads=1025), ValueError, "argument 'threads': must be None or from 1 to 1024, got 1025"),
+    (dict(threads=2.0), TypeError, "argument 'threads': 'float' object cannot be interpreted as an integer"),
     (dict(nodes=[]), TypeError, "argument 'nodes': expected a numpy.ndarray of node records"),
     (dict(max_expansions=-2), ValueError, "argument 'max_expansions': must be None or at least 0"),
 ])
@@ -142,6 +144,29 @@ def test_bad_input_names_the_first_bad_query(change, exception, message, capfd):
     registry = RegistryClient()
     assert registry.can_borrow_exclusively(NODES) and registry.can_borrow_exclusively(EDGES)
     assert capfd.readouterr().err == ""
+
+
+@pytest.mark.parametrize("threads", [1, 2, 4])
+def test_the_lowest_failing_query_is_reported_whatever_its_fault(threads):
+    # Queries 40 and 700 meet a broken edge, query 900 starts outside the table:
+    # whichever worker meets which first, the lowest of them is the one reported.
+    nodes, edges = chain(8)
+    edges[5]["to"] = 99
+    starts = np.zeros(1000, np.int64)
+    targets = np.ones(1000, np.int64)
+    starts[900], targets[700], targets[40] = 12, 8, 8
+    with pytest.raises(tools.QueryError) as caught:
+        tools.find_paths(nodes, edges, starts, targets, np.zeros((1000, 2)), threads=threads)
+    error = caught.value
+    assert (error.query, error.node, error.edge) == (40, 5, 5)
+    assert error.reason == "edge 5 of node 5 leads to node 99, outside the node table (9 nodes)"
+    targets[40] = 1
+    with pytest.raises(tools.QueryError) as caught:
+        tools.find_paths(nodes, edges, starts, targets, np.zeros((1000, 2)), threads=threads)
+    assert (caught.value.query, caught.value.node, caught.value.edge) == (700, 5, 5)
+    targets[700] = 1
+    with pytest.raises(tools.QueryError, match=r"^query 900: start node 12 is outside the node table \(9 nodes\)$"):
+        tools.find_paths(nodes, edges, starts, targets, np.zeros((1000, 2)), threads=threads)
 
 
 @pytest.mark.parametrize("threads", [1, 2, 4])

@@ -10,6 +10,7 @@ and the benchmarks share.
 (0, [])
 """
 from .batch import Paths, find_paths
+from .errors import QueryError
 from .navmesh import NavMesh
 from .paths import corridor, straight_path
 from .records import EDGE_DTYPE, NODE_DTYPE, POINT_DTYPE
@@ -20,5 +21,5 @@ from .workloads import (Query, load_scenarios, path_length, random_node_queries,
 __all__ = [
     "NavMesh", "POINT_DTYPE", "NODE_DTYPE", "EDGE_DTYPE", "Problem", "PROBLEM_KINDS", "validate",
     "Query", "load_scenarios", "scenario_queries", "splitmix64", "random_node_queries", "random_obstacle_map",
-    "shared_mesh_path", "small_mesh_path", "path_length", "corridor", "straight_path", "Paths", "find_paths",
+    "shared_mesh_path", "small_mesh_path", "path_length", "corridor", "straight_path", "Paths", "find_paths", "QueryError",
 ]

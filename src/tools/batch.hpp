@@ -2,7 +2,7 @@
 // interpreter lock released.
 #pragma once
 
-#include "boundary/refs.hpp"
+#include "python/refs.hpp"
 
 namespace walkmesh::tools {
 

@@ -4,9 +4,9 @@
 // new arrays.
 #include <array>
 
-#include "boundary/arguments.hpp"
-#include "numpy_access/array_api.hpp"
-#include "route.hpp"
+#include "python/arguments.hpp"
+#include "python/array_api.hpp"
+#include "core/route.hpp"
 #include "tools/batch.hpp"
 #include "tools/failures.hpp"
 #include "tools/intake.hpp"
