@@ -124,6 +124,28 @@ void ShortestPathFinder::reset(const MeshIndex& mesh) {
     mesh_ = &mesh;
 }
 
+std::int32_t ShortestPathFinder::holding_polygon(std::int32_t polygon, XY point) const noexcept {
+    const MeshIndex& mesh = *mesh_;
+    if (mesh.contains(polygon, point)) {
+        return polygon;
+    }
+    for (std::int32_t c = mesh.first(polygon); c < mesh.end(polygon); ++c) {
+        const std::int32_t near = mesh.neighbour(c);
+        if (near < 0) {
+            continue;
+        }
+        if (mesh.contains(near, point)) {
+            return near;
+        }
+        for (std::int32_t d = mesh.first(near); d < mesh.end(near); ++d) {
+            if (mesh.neighbour(d) >= 0 && mesh.contains(mesh.neighbour(d), point)) {
+                return mesh.neighbour(d);
+            }
+        }
+    }
+    return -1;
+}
+
 // Marks the polygons that hold `point`, reached from `polygon` across the sides the
 // point lies on; returns how many.
 std::int32_t ShortestPathFinder::mark_polygons(std::int32_t polygon, XY point, std::vector<std::uint8_t>& marks,
@@ -147,26 +169,28 @@ std::int32_t ShortestPathFinder::mark_polygons(std::int32_t polygon, XY point, s
 bool ShortestPathFinder::find(const MeshIndex& mesh, std::int64_t start_polygon, XY start,
                               std::int64_t target_polygon, XY target) {
     reset(mesh);
-    const auto check = [&](std::int64_t polygon, XY point, const char* role) {
+    const auto check = [&](std::int64_t polygon, XY point, const char* role) -> std::int32_t {
         std::string message = "the ";
         message += role;
         if (polygon < 0 || polygon >= mesh.polygon_count()) {
             message += " polygon " + std::to_string(polygon) + " is outside the mesh (" +
                        std::to_string(mesh.polygon_count()) + " polygons)";
-            throw QueryFault(message, role);
+            throw PointFault(message, role);
         }
         message += " point " + point_text(point);
         if (!supported_coordinate(point.x) || !supported_coordinate(point.y)) {
             message += " must be finite, with coordinates 0 or of magnitude within 2^-480 .. 2^480";
-            throw QueryFault(message, role);
+            throw PointFault(message, role);
         }
-        if (!mesh.contains(static_cast<std::int32_t>(polygon), point)) {
+        const std::int32_t holder = holding_polygon(static_cast<std::int32_t>(polygon), point);
+        if (holder < 0) {
             message += " is not in polygon " + std::to_string(polygon);
-            throw QueryFault(message, role);
+            throw PointFault(message, role);
         }
+        return holder;
     };
-    check(start_polygon, start, "start");
-    check(target_polygon, target, "target");
+    start_polygon = check(start_polygon, start, "start");
+    target_polygon = check(target_polygon, target, "target");
     start_ = start;
     target_ = target;
     mark_polygons(static_cast<std::int32_t>(target_polygon), target, target_polygons_, target_marked_);

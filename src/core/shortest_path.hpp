@@ -14,11 +14,11 @@
 
 namespace walkmesh {
 
-// A query the finder refuses: a polygon outside the mesh, a point that is not in its
-// polygon or whose coordinates the exact predicates do not support. `role` is
-// "start" or "target".
-struct QueryFault : std::invalid_argument {
-    QueryFault(const std::string& message, const char* point_role)
+// A query the finder refuses: a polygon outside the mesh, a point whose coordinates
+// the exact predicates do not support, or a point in neither its polygon nor one near
+// it. `role` is "start" or "target".
+struct PointFault : std::invalid_argument {
+    PointFault(const std::string& message, const char* point_role)
         : std::invalid_argument(message), role(point_role) {}
     const char* role;
 };
@@ -37,7 +37,9 @@ struct SearchCounts {
 class ShortestPathFinder {
 public:
     // The shortest path from `start` (in `start_polygon`) to `target` (in
-    // `target_polygon`); the caller locates the points. Returns whether the target can
+    // `target_polygon`); the caller locates the points. A point that rounding put just
+    // outside its polygon is taken in the neighbour across a side, or the next one,
+    // that holds it exactly. Returns whether the target can
     // be reached; path() then holds the start, the corners the path turns at (mesh
     // vertices, exactly) and the target, or nothing when it cannot. Polygons are
     // entered only across sides the neighbour table joins.
@@ -91,6 +93,7 @@ private:
     };
 
     void reset(const MeshIndex& mesh);
+    std::int32_t holding_polygon(std::int32_t polygon, XY point) const noexcept;
     std::int32_t mark_polygons(std::int32_t polygon, XY point, std::vector<std::uint8_t>& marks,
                                std::vector<std::int32_t>& marked);
     void expand(const Node& node);

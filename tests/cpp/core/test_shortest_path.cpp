@@ -464,6 +464,9 @@ TEST(ShortestPath, RoundAPillarAndDegenerateQueries) {
     ASSERT_EQ(finder.path().size(), 3u);
     const XY corner = finder.path()[1];
     EXPECT_TRUE((corner == XY{8, 4}) || (corner == XY{4, 8}));
+    // A point given with the polygon next to its own is taken in its own.
+    ASSERT_TRUE(finder.find(index, 1, {2, 2}, 2, {10, 10}));
+    EXPECT_NEAR(finder.length(), 2 * std::hypot(2.0, 6.0), 1e-12);
     // Along the pillar's side, from corner to corner, and on to a vertex of the room.
     ASSERT_TRUE(finder.find(index, 0, {4, 4}, 1, {8, 8}));
     EXPECT_DOUBLE_EQ(finder.length(), 8.0);
@@ -486,10 +489,10 @@ TEST(ShortestPath, UnreachableIsAnAnswerAndBadQueriesAreRefused) {
     EXPECT_FALSE(finder.find(index, 0, {0.5, 0.5}, 1, {2.5, 0.5}));
     EXPECT_TRUE(finder.path().empty());
     EXPECT_EQ(finder.length(), 0.0);
-    EXPECT_THROW(finder.find(index, 2, {0.5, 0.5}, 1, {2.5, 0.5}), QueryFault);
-    EXPECT_THROW(finder.find(index, 0, {0.5, 0.5}, -1, {2.5, 0.5}), QueryFault);
-    EXPECT_THROW(finder.find(index, 0, {1.5, 0.5}, 1, {2.5, 0.5}), QueryFault);
-    EXPECT_THROW(finder.find(index, 0, {0.5, 0.5}, 1, {std::nan(""), 0.5}), QueryFault);
+    EXPECT_THROW(finder.find(index, 2, {0.5, 0.5}, 1, {2.5, 0.5}), PointFault);
+    EXPECT_THROW(finder.find(index, 0, {0.5, 0.5}, -1, {2.5, 0.5}), PointFault);
+    EXPECT_THROW(finder.find(index, 0, {1.5, 0.5}, 1, {2.5, 0.5}), PointFault);
+    EXPECT_THROW(finder.find(index, 0, {0.5, 0.5}, 1, {std::nan(""), 0.5}), PointFault);
     // The finder is still sound after a refused query.
     EXPECT_TRUE(finder.find(index, 0, {0.5, 0.5}, 0, {1, 1}));
 }
