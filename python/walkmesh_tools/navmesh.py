@@ -4,12 +4,12 @@ drawing."""
 from __future__ import annotations
 
 from pathlib import Path
-from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
 
-from . import formats
+from . import _native, formats
 from .locate import PolygonGrid
 from .polygons import as_ragged, orient_and_check, ragged_lists, side_twins
 from .tables import build_tables, check_cost_factors
@@ -21,6 +21,7 @@ if TYPE_CHECKING:
     from .batch import Paths
     from .formats import PathLike
     from .paths import PointLike
+    from .progress import ProgressArgument
 
 __all__ = ["NavMesh"]
 
@@ -70,6 +71,8 @@ class NavMesh:
         self.nodes = _read_only(nodes)
         self.edges = _read_only(edges)
         self._twin = twin
+        # What the exact shortest-path search reads, checked and indexed once.
+        self._mesh = _native.mesh(self.vertices, self.polygon_offsets, self.polygon_corners, self.neighbours)
         self._polygons: Optional[Sequence[np.ndarray]] = None
         self._grid: Optional[PolygonGrid] = None
 
@@ -164,6 +167,16 @@ class NavMesh:
             formats.write_npz(path, self)
         else:
             formats.write_triangles(path, self, up=up)
+
+    def __getstate__(self) -> Dict[str, Any]:
+        # The native mesh is rebuilt from the arrays where the mesh is unpickled.
+        state = self.__dict__.copy()
+        del state["_mesh"]
+        return state
+
+    def __setstate__(self, state: Dict[str, Any]) -> None:
+        self.__dict__.update(state)
+        self._mesh = _native.mesh(self.vertices, self.polygon_offsets, self.polygon_corners, self.neighbours)
 
     @property
     def polygons(self) -> Sequence[np.ndarray]:
@@ -276,6 +289,47 @@ class NavMesh:
             raise ValueError(f"{len(starts)} start points but {len(targets)} target points")
         return find_paths(self.nodes, self.edges, starts, targets, target_xy, start_points=start_xy,
                           straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
+
+    def shortest_path(self, start_point: "PointLike", target_point: "PointLike") -> np.ndarray:
+        """The shortest path from `start_point` to `target_point` through the free
+        space of the mesh, as a (k, 2) float64 array: the start point, the corners it
+        turns at (mesh vertices, exactly) and the target point; (0, 2) when the target
+        cannot be reached. Exact: every side decision is an exact orientation test, so
+        points on sides, on vertices, and straight corners are handled as they are.
+        Polygons are entered only across the sides the neighbour table joins. A point
+        in no polygon is a ValueError naming it.
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh.shortest_path((1, 1), (11, 7)).tolist()
+        [[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]]
+        """
+        start, start_xy = self._node_of(start_point, "start point")
+        target, target_xy = self._node_of(target_point, "target point")
+        points: np.ndarray = _native.shortest_path(self._mesh, start, start_xy, target, target_xy)[0]
+        return points
+
+    def shortest_paths(self, start_points: npt.ArrayLike, target_points: npt.ArrayLike, *,
+                       threads: Optional[int] = None, progress: "ProgressArgument" = False) -> "Paths":
+        """`shortest_path` for query i from `start_points[i]` to `target_points[i]`
+        ((n, 2) arrays), on `threads` worker threads (None: the usable cores) with the
+        interpreter lock released, as one `Paths` with float64 points and the paths'
+        `lengths`; each query's points are exactly what `shortest_path` returns. The
+        first point in no polygon is a ValueError naming it; Ctrl-C stops the workers
+        between queries; `progress` is `find_paths`'.
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> paths = mesh.shortest_paths([(1, 1), (11, 7)], [(11, 7), (1, 1)])
+        >>> paths[0].tolist(), round(float(paths.lengths[1]), 3)
+        ([[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]], 12.171)
+        """
+        from .batch import shortest_paths
+        starts, start_xy = self._nodes_of(start_points, "start point")
+        targets, target_xy = self._nodes_of(target_points, "target point")
+        if len(starts) != len(targets):
+            raise ValueError(f"{len(starts)} start points but {len(targets)} target points")
+        return shortest_paths(self._mesh, starts, start_xy, targets, target_xy, threads=threads, progress=progress)
 
     def plot(self, paths: Sequence[Any] = (), ax: Any = None, **style: Any) -> Any:
         """Draws the polygons, their portals and `paths` with matplotlib and returns

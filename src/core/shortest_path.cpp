@@ -483,6 +483,16 @@ void ShortestPathFinder::finish(std::int32_t root) {
         path_.push_back(roots_[r].point);
     }
     std::reverse(path_.begin(), path_.end());
+    // A corner turned at by a zero angle (met along a line of corners) is dropped: the
+    // path lists only the corners where it turns.
+    std::size_t kept = 1;
+    for (std::size_t i = 1; i < path_.size(); ++i) {
+        if (kept >= 2 && orientation(path_[kept - 2], path_[kept - 1], path_[i]) == 0) {
+            --kept;
+        }
+        path_[kept++] = path_[i];
+    }
+    path_.resize(kept);
     length_ = 0.0;
     for (std::size_t i = 1; i < path_.size(); ++i) {
         length_ += distance(path_[i - 1], path_[i]);

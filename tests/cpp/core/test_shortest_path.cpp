@@ -417,6 +417,7 @@ void compare_with_reference(const TestMesh& mesh, unsigned seed, int queries, Sh
             EXPECT_TRUE(reference.visible(path[i - 1], path[i])) << "segment " << i;
         }
         for (std::size_t i = 1; i + 1 < path.size(); ++i) {
+            EXPECT_NE(orientation(path[i - 1], path[i], path[i + 1]), 0) << "corner " << i << " does not turn";
             bool vertex = false;
             for (const auto v : mesh.corners) vertex = vertex || mesh.vertex(v) == path[i];
             EXPECT_TRUE(vertex) << "corner " << i << " is no mesh vertex";
