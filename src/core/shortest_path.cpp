@@ -382,11 +382,40 @@ void ShortestPathFinder::expand(const Node& node) {
         }
     }
 
-    if ((node.ends & right_is_corner) && !right_carried && mesh.turning(mesh.fan(chain_[0]))) {
-        turn(node.root, root, node.g, chain_[0], -1);
+    // At a corner on a bounding line, the path turns away from what the root sees
+    // (unless a successor carries the corner on); and also towards it where this
+    // polygon's next side round the corner leads nowhere while still short of the
+    // line's continuation: an obstacle then lies between what the root sees here and
+    // the polygons beyond the corner along the line.
+    const std::int32_t right_corner = chain_[0];
+    if ((node.ends & right_is_corner) && mesh.turning(mesh.fan(right_corner))) {
+        if (!right_carried) {
+            turn(node.root, root, node.g, right_corner, -1);
+        }
+        if (right_side_[1] > 0 && dead_end(mesh.neighbour(chain_[1]))) {
+            turn(node.root, root, node.g, right_corner, 1);
+        }
     }
-    if ((node.ends & left_is_corner) && !left_carried && mesh.turning(mesh.fan(chain_[size - 1]))) {
-        turn(node.root, root, node.g, chain_[size - 1], 1);
+    const std::int32_t left_corner = chain_[size - 1];
+    if ((node.ends & left_is_corner) && mesh.turning(mesh.fan(left_corner))) {
+        if (!left_carried) {
+            turn(node.root, root, node.g, left_corner, 1);
+        }
+        if (left_side_[size - 2] < 0 && dead_end(mesh.neighbour(left_corner))) {
+            turn(node.root, root, node.g, left_corner, -1);
+        }
+    }
+    // Corners where a bounding line touches the polygon from inside and leaves it.
+    for (std::int32_t i = 1; i + 1 < size; ++i) {
+        const std::int32_t touched = chain_[i];
+        if (right_side_[i] == 0 && right_side_[i - 1] < 0 && right_side_[i + 1] > 0 && left_side_[i] <= 0 &&
+            dead_end(mesh.neighbour(chain_[i + 1])) && mesh.turning(mesh.fan(touched))) {
+            turn(node.root, root, node.g, touched, 1);
+        }
+        if (left_side_[i] == 0 && left_side_[i + 1] > 0 && left_side_[i - 1] < 0 && right_side_[i] >= 0 &&
+            dead_end(mesh.neighbour(touched)) && mesh.turning(mesh.fan(touched))) {
+            turn(node.root, root, node.g, touched, -1);
+        }
     }
 }
 
