@@ -106,6 +106,7 @@ void ShortestPathFinder::reset(const MeshIndex& mesh) {
     target_marked_.clear();
     start_marked_.clear();
     best_.resize(static_cast<std::size_t>(mesh.fan_count()), unreached);
+    turns_made_.resize(static_cast<std::size_t>(mesh.fan_count()));
     target_polygons_.resize(static_cast<std::size_t>(mesh.polygon_count()), 0);
     start_polygons_.resize(static_cast<std::size_t>(mesh.polygon_count()), 0);
     const std::size_t corners = static_cast<std::size_t>(mesh.max_polygon_size());
@@ -336,10 +337,6 @@ void ShortestPathFinder::expand(const Node& node) {
         return;
     }
 
-    // Whether a successor carries the right end's corner on (through the side after
-    // it), or the left end's (through the side before it), to turn there instead.
-    bool right_carried = false;
-    bool left_carried = false;
     bool grazed = false;
     for (std::int32_t i = 0; i + 1 < size; ++i) {
         const std::int32_t side = chain_[i + 1];
@@ -374,34 +371,32 @@ void ShortestPathFinder::expand(const Node& node) {
         }
         const bool right_corner = right_a >= 0;
         const bool left_corner = left_b <= 0;
-        if (add_successor(node.root, root, node.g, side,
-                          {right_corner, left_corner, right_corner ? Bound{root, mesh.point(chain_[i])} : node.right,
-                           left_corner ? Bound{root, mesh.point(side)} : node.left})) {
-            right_carried = right_carried || i == 0;
-            left_carried = left_carried || i + 2 == size;
-        }
+        add_successor(node.root, root, node.g, side,
+                      {right_corner, left_corner, right_corner ? Bound{root, mesh.point(chain_[i])} : node.right,
+                       left_corner ? Bound{root, mesh.point(side)} : node.left});
     }
 
-    // At a corner on a bounding line, the path turns away from what the root sees
-    // (unless a successor carries the corner on); and also towards it where this
-    // polygon's next side round the corner leads nowhere while still short of the
-    // line's continuation: an obstacle then lies between what the root sees here and
-    // the polygons beyond the corner along the line.
+    // At an end of the interval that is a corner, the path turns away from what the
+    // root sees, where this polygon holds the line's continuation beyond the corner
+    // (else a successor carries the corner on round it). Where instead this polygon's
+    // next side round the corner leads nowhere, short of the continuation, and the
+    // fan comes round to it the other way, an obstacle separates the two: the path
+    // may turn there to either side.
     const std::int32_t right_corner = chain_[0];
     if ((node.ends & right_is_corner) && mesh.turning(mesh.fan(right_corner))) {
-        if (!right_carried) {
+        if (right_side_[1] <= 0) {
             turn(node.root, root, node.g, right_corner, -1);
-        }
-        if (right_side_[1] > 0 && dead_end(mesh.neighbour(chain_[1]))) {
+        } else if (dead_end(mesh.neighbour(chain_[1])) && wraps_to_line(right_corner, root, 1)) {
+            turn(node.root, root, node.g, right_corner, -1);
             turn(node.root, root, node.g, right_corner, 1);
         }
     }
     const std::int32_t left_corner = chain_[size - 1];
     if ((node.ends & left_is_corner) && mesh.turning(mesh.fan(left_corner))) {
-        if (!left_carried) {
+        if (left_side_[size - 2] >= 0) {
             turn(node.root, root, node.g, left_corner, 1);
-        }
-        if (left_side_[size - 2] < 0 && dead_end(mesh.neighbour(left_corner))) {
+        } else if (dead_end(mesh.neighbour(left_corner)) && wraps_to_line(left_corner, root, -1)) {
+            turn(node.root, root, node.g, left_corner, 1);
             turn(node.root, root, node.g, left_corner, -1);
         }
     }
@@ -409,14 +404,44 @@ void ShortestPathFinder::expand(const Node& node) {
     for (std::int32_t i = 1; i + 1 < size; ++i) {
         const std::int32_t touched = chain_[i];
         if (right_side_[i] == 0 && right_side_[i - 1] < 0 && right_side_[i + 1] > 0 && left_side_[i] <= 0 &&
-            dead_end(mesh.neighbour(chain_[i + 1])) && mesh.turning(mesh.fan(touched))) {
+            dead_end(mesh.neighbour(chain_[i + 1])) && mesh.turning(mesh.fan(touched)) &&
+            wraps_to_line(touched, root, 1)) {
+            turn(node.root, root, node.g, touched, -1);
             turn(node.root, root, node.g, touched, 1);
         }
         if (left_side_[i] == 0 && left_side_[i + 1] > 0 && left_side_[i - 1] < 0 && right_side_[i] >= 0 &&
-            dead_end(mesh.neighbour(touched)) && mesh.turning(mesh.fan(touched))) {
+            dead_end(mesh.neighbour(touched)) && mesh.turning(mesh.fan(touched)) && wraps_to_line(touched, root, -1)) {
+            turn(node.root, root, node.g, touched, 1);
             turn(node.root, root, node.g, touched, -1);
         }
     }
+}
+
+// Whether the fan of `corner`'s vertex, walked from its polygon away from the line
+// from `root` through the vertex (counter-clockwise when the polygon lies to the
+// line's left, `polygon_side` 1, clockwise when to its right), comes round to a
+// polygon holding the line's continuation beyond the vertex: then an obstacle
+// separates the polygon from that part of the fan.
+bool ShortestPathFinder::wraps_to_line(std::int32_t corner, XY root, int polygon_side) const noexcept {
+    const MeshIndex& mesh = *mesh_;
+    const XY vertex = mesh.point(corner);
+    std::int32_t at = corner;
+    for (std::int32_t steps = 0; steps < mesh.corner_count(); ++steps) {
+        const std::int32_t crossed = polygon_side > 0 ? at : mesh.next(at);
+        if (mesh.neighbour(crossed) < 0) {
+            return false;
+        }
+        at = polygon_side > 0 ? mesh.previous(mesh.twin(crossed)) : mesh.twin(crossed);
+        if (at == corner) {
+            return false;
+        }
+        // The continuation lies in this polygon's corner, boundary included.
+        if (orientation(root, vertex, mesh.point(mesh.next(at))) <= 0 &&
+            orientation(root, vertex, mesh.point(mesh.previous(at))) >= 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The root sees the side from corner `from` to corner `to` edge-on (its line passes
@@ -440,7 +465,8 @@ void ShortestPathFinder::graze(std::int32_t root, XY root_point, double g, std::
     const std::int32_t far = beyond ? from : to;
     const std::int32_t next_side = beyond ? from : mesh.next(to);
     if ((beyond ? at_from : at_to) && mesh.turning(mesh.fan(far)) && dead_end(mesh.neighbour(next_side)) &&
-        orientation(mesh.point(mesh.previous(next_side)), mesh.point(next_side), root_point) != 0) {
+        orientation(mesh.point(mesh.previous(next_side)), mesh.point(next_side), root_point) != 0 &&
+        wraps_to_line(far, root_point, -away)) {
         turn(root, root_point, g, far, -away);
     }
 }
@@ -454,14 +480,24 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     const XY vertex = mesh.point(corner);
     const double g = root_g + distance(root_point, vertex);
     const std::int32_t fan = mesh.fan(corner);
-    // Root-level pruning: ties are kept, as they may turn the other way.
+    // Root-level pruning: ties are kept, as they may turn the other way or come from
+    // another root, but the same turn from the same root is made once.
     if (g > best_[fan]) {
         return;
     }
     if (best_[fan] == unreached) {
         best_touched_.push_back(fan);
     }
-    best_[fan] = g;
+    const std::size_t side = side_sign < 0 ? 0 : 1;
+    TurnsMade& made = turns_made_[fan];
+    if (g < best_[fan]) {
+        best_[fan] = g;
+        made.sides = 0;
+    } else if ((made.sides >> side & 1) && made.from[side] == root_point) {
+        return;
+    }
+    made.sides = static_cast<std::uint8_t>(made.sides | 1 << side);
+    made.from[side] = root_point;
     const std::int32_t new_root = static_cast<std::int32_t>(roots_.size());
     roots_.push_back({vertex, g, root, fan});
     const int target_side = side_sign * orientation(root_point, vertex, target_);

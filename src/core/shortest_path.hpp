@@ -101,6 +101,7 @@ private:
     void graze(std::int32_t root, XY root_point, double g, std::int32_t from, std::int32_t to, bool at_from,
                bool at_to);
     bool dead_end(std::int32_t polygon) const noexcept;
+    bool wraps_to_line(std::int32_t corner, XY root, int polygon_side) const noexcept;
     bool add_successor(std::int32_t root, XY root_point, double g, std::int32_t side, const Clip& clip);
     void add_goal(std::int32_t root, double cost);
     void push(const Node& node);
@@ -115,6 +116,12 @@ private:
     std::vector<Node> pending_;
     // Per fan: the least cost at which it was made a root; reset through best_touched_.
     std::vector<double> best_;
+    // Per fan: the sides turned to at that least cost, and from which root each.
+    struct TurnsMade {
+        std::uint8_t sides;
+        XY from[2];
+    };
+    std::vector<TurnsMade> turns_made_;
     std::vector<std::int32_t> best_touched_;
     // Per polygon: whether it holds the target, or the start.
     std::vector<std::uint8_t> target_polygons_;
