@@ -69,6 +69,13 @@ double estimate(XY root, XY right, XY left, XY a, XY b, XY target) noexcept {
     return distance(root, goal);
 }
 
+// Whether `point`, on the line from `root` through `vertex`, lies beyond the vertex
+// (exact: it compares coordinates).
+bool continues(XY root, XY vertex, XY point) noexcept {
+    const auto sign = [](double from, double to) { return (to > from) - (to < from); };
+    return sign(vertex.x, point.x) == sign(root.x, vertex.x) && sign(vertex.y, point.y) == sign(root.y, vertex.y);
+}
+
 bool on_segment(XY point, XY a, XY b) noexcept {
     return orientation(a, b, point) == 0 && std::min(a.x, b.x) <= point.x && point.x <= std::max(a.x, b.x) &&
            std::min(a.y, b.y) <= point.y && point.y <= std::max(a.y, b.y);
@@ -473,8 +480,8 @@ void ShortestPathFinder::graze(std::int32_t root, XY root_point, double g, std::
 
 // The path turns at `corner`: the new root sees what lies beyond the line from the
 // old root through it, on the right of that line for `side_sign` -1, on its left for
-// 1. That half-plane is searched in every polygon of the corner's fan, walked through
-// the neighbour table from the wall at one end of the fan to the wall at the other.
+// 1. That half-plane is searched polygon by polygon round the vertex, through the
+// neighbour table, from the line's continuation towards the kept side.
 void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, std::int32_t corner, int side_sign) {
     const MeshIndex& mesh = *mesh_;
     const XY vertex = mesh.point(corner);
@@ -506,7 +513,29 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     const Bound right_cut = side_sign < 0 ? Bound{vertex, root_point} : Bound{root_point, vertex};
     const Bound left_cut = side_sign < 0 ? Bound{root_point, vertex} : Bound{vertex, root_point};
 
-    std::int32_t at = mesh.fan_start(fan);
+    // The walk starts in the polygon of the fan that holds the line's continuation
+    // beyond the vertex; where an obstacle holds it instead, in the polygon that meets
+    // the obstacle on the kept side.
+    std::int32_t at = -1;
+    std::int32_t last = mesh.fan_start(fan);
+    for (std::int32_t c = last, steps = 0; steps < mesh.corner_count(); ++steps) {
+        last = c;
+        if (orientation(root_point, vertex, mesh.point(mesh.next(c))) <= 0 &&
+            orientation(root_point, vertex, mesh.point(mesh.previous(c))) >= 0) {
+            at = c;
+            break;
+        }
+        if (mesh.neighbour(c) < 0) {
+            break;
+        }
+        c = mesh.previous(mesh.twin(c));
+        if (c == mesh.fan_start(fan)) {
+            break;
+        }
+    }
+    if (at < 0) {
+        at = side_sign < 0 ? last : mesh.fan_start(fan);
+    }
     for (std::int32_t steps = 0; steps < mesh.corner_count(); ++steps) {
         const std::int32_t polygon = mesh.polygon_of(at);
         if (target_polygons_[polygon] && target_side >= 0) {
@@ -517,6 +546,7 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
         // one before it.
         std::int32_t a = mesh.next(at);
         int side_a = side_sign * orientation(root_point, vertex, mesh.point(a));
+        const int side_after = side_a;
         bool grazed = false;
         while (a != mesh.previous(at)) {
             const std::int32_t b = mesh.next(a);
@@ -535,10 +565,17 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
             a = b;
             side_a = side_b;
         }
-        if (mesh.neighbour(at) < 0) {
+        // On round the vertex towards the kept side (clockwise for the right), while
+        // the side crossed still lies on it: on the line, it lies along the
+        // continuation only where the walk starts; later it points back.
+        const std::int32_t crossed = side_sign < 0 ? mesh.next(at) : at;
+        const std::int32_t far = side_sign < 0 ? mesh.next(at) : mesh.previous(at);
+        const int far_side = far == mesh.next(at) ? side_after : side_a;
+        const bool along = far_side == 0 && steps == 0 && continues(root_point, vertex, mesh.point(far));
+        if ((far_side <= 0 && !along) || mesh.neighbour(crossed) < 0) {
             return;
         }
-        at = mesh.previous(mesh.twin(at));
+        at = side_sign < 0 ? mesh.twin(crossed) : mesh.previous(mesh.twin(crossed));
     }
 }
 
