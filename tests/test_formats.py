@@ -60,6 +60,7 @@ def fans(draw):
 @given(fans())
 def test_text_and_npz_files_give_the_mesh_back_exactly(tmp_path_factory, fan):
     mesh = tools.NavMesh.from_polygons(*fan)
+    assert tools.validate(mesh.nodes, mesh.edges) == []
     folder = tmp_path_factory.mktemp("fan")
     for name in ["fan.mesh", "fan.npz"]:
         mesh.save(folder / name)
