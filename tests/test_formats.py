@@ -9,9 +9,10 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import walkmesh_tools as tools
+import workloads
 
 NAVMESHES = Path(__file__).resolve().parent.parent.parent / "shared" / "navmeshes"
-SMALL = tools.NavMesh.load(tools.small_mesh_path())
+SMALL = tools.NavMesh.load(workloads.small_mesh_path())
 
 
 def same_mesh(a, b):

@@ -10,6 +10,7 @@ from hypothesis import strategies as st
 
 import walkmesh
 import walkmesh_tools as tools
+import workloads
 
 SQUARE = [(0, 0), (1, 0), (1, 1), (0, 1)]
 STAR = [(np.cos(a), np.sin(a)) for a in np.pi / 2 + np.arange(5) * 4 * np.pi / 5]
@@ -128,7 +129,7 @@ def brute_force_locate(mesh, x, y):
     return -1
 
 
-SMALL = tools.NavMesh.load(tools.small_mesh_path())
+SMALL = tools.NavMesh.load(workloads.small_mesh_path())
 # Sides at all angles, and polygons with shared corners met by many integer points.
 FAN = tools.NavMesh.from_polygons(
     [(0, 0)] + [(7 * np.cos(a), 5 * np.sin(a)) for a in np.linspace(0, 2 * np.pi, 13)[:-1]],

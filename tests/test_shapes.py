@@ -8,6 +8,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import walkmesh_tools as tools
+import workloads
 
 shapely = pytest.importorskip("shapely")
 if not hasattr(shapely, "constrained_delaunay_triangles"):
@@ -22,7 +23,7 @@ TOLERANCE = 1e-3
 
 
 def generated(seed, radius):
-    walkable, obstacles = tools.random_obstacle_map(WIDTH, HEIGHT, count=40, seed=seed, sizes=(2.0, 9.0))
+    walkable, obstacles = workloads.random_obstacle_map(WIDTH, HEIGHT, count=40, seed=seed, sizes=(2.0, 9.0))
     return walkable, obstacles, radius, seed
 
 

@@ -130,7 +130,7 @@ def find_paths(nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targ
     edge once every worker has stopped. Ctrl-C stops the workers between queries.
 
     >>> import walkmesh_tools as tools
-    >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+    >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
     >>> paths = tools.find_paths(mesh.nodes, mesh.edges, [0, 3], [3, 0], [(11, 1), (1, 1)])
     >>> len(paths), bool(paths.reached.all())
     (2, True)

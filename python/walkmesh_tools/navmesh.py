@@ -148,7 +148,7 @@ class NavMesh:
         convex polygons when `merge` is true.
 
         >>> import walkmesh_tools as tools
-        >>> len(tools.NavMesh.load(tools.small_mesh_path()))
+        >>> len(tools.NavMesh.load(tools._small_mesh_path()))
         19
         """
         path = Path(path)
@@ -173,7 +173,7 @@ class NavMesh:
         coordinate is 0.
 
         >>> import os, tempfile, walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> path = os.path.join(tempfile.mkdtemp(), "copy.mesh")
         >>> mesh.save(path)
         >>> bytes(tools.NavMesh.load(path).edges) == bytes(mesh.edges)
@@ -214,7 +214,7 @@ class NavMesh:
         gives an int64 array of shape (...).
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> mesh.locate((1, 1)), mesh.locate([[1, 1], [11, 7], [-5, 0]]).tolist()
         (0, [0, 18, -1])
         """
@@ -246,7 +246,7 @@ class NavMesh:
         list of `walkmesh.Point`. A point in no polygon is a ValueError naming it.
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> [(p.x, p.y) for p in mesh.find_path((1, 1), (5, 1))]
         [(2.0, 1.0), (4.0, 1.0), (5.0, 1.0)]
         """
@@ -263,7 +263,7 @@ class NavMesh:
         and `partial` is false). A point in no polygon is a ValueError naming it.
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> mesh.straight_path((1, 1), (11, 7)).tolist()
         [[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]]
         """
@@ -293,7 +293,7 @@ class NavMesh:
         first point in no polygon is a ValueError naming it.
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> paths = mesh.find_paths([(1, 1), (11, 7)], [(11, 7), (1, 1)], straight=True)
         >>> paths[0].tolist() == mesh.straight_path((1, 1), (11, 7)).tolist(), bool(paths.reached.all())
         (True, True)
@@ -317,7 +317,7 @@ class NavMesh:
         'walkmesh[plot]'`).
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> route = mesh.find_path((1, 1), (11, 7))
         >>> ax = mesh.plot([((1, 1), route), mesh.straight_path((1, 1), (11, 7))])  # doctest: +SKIP
         """

@@ -40,7 +40,7 @@ def corridor(nodes: np.ndarray, edges: np.ndarray, start: int, target: int, *,
     node or edge for a table inconsistency met by the search.
 
     >>> import walkmesh_tools as tools
-    >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+    >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
     >>> route = tools.corridor(mesh.nodes, mesh.edges, 0, 3)
     >>> int(route[0]), int(route[-1])
     (0, 3)
@@ -65,7 +65,7 @@ def straight_path(nodes: np.ndarray, edges: np.ndarray, start: int, target: int,
     `corridor`.
 
     >>> import walkmesh_tools as tools
-    >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+    >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
     >>> path = tools.straight_path(mesh.nodes, mesh.edges, 0, 3, (1.0, 1.0), (11.0, 1.0))
     >>> path[0].tolist(), path[-1].tolist()
     ([1.0, 1.0], [11.0, 1.0])
