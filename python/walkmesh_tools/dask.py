@@ -42,8 +42,8 @@ def _run_chunk(nodes: np.ndarray, edges: np.ndarray, first: int, starts: np.ndar
         raise ValueError(f"query {first + int(found.group(1))}: {message[found.end():]}") from None
 
 
-def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targets: npt.ArrayLike,
-               target_points: npt.ArrayLike, *, chunk_size: int = 10_000,
+def find_paths(client: Any, nodes: npt.NDArray[np.void], edges: npt.NDArray[np.void], starts: npt.ArrayLike,
+               targets: npt.ArrayLike, target_points: npt.ArrayLike, *, chunk_size: int = 10_000,
                start_points: Optional[npt.ArrayLike] = None, straight: bool = False,
                threads: Optional[int] = 1, **options: Any) -> batch.Paths:
     """`walkmesh_tools.find_paths` over the workers of `client` (a `distributed.Client`).
