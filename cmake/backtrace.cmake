@@ -18,12 +18,12 @@ find_library(WALKMESH_BACKTRACE_LIBRARY NAMES backtrace)
 
 if(WALKMESH_HAVE_BACKTRACE_H AND WALKMESH_BACKTRACE_LIBRARY)
   message(STATUS "Failure reports symbolise with ${WALKMESH_BACKTRACE_LIBRARY}")
-  target_compile_definitions(walkmesh_search PUBLIC WALKMESH_HAVE_LIBBACKTRACE)
-  target_link_libraries(walkmesh_search PRIVATE "${WALKMESH_BACKTRACE_LIBRARY}")
+  target_compile_definitions(walkmesh_report PUBLIC WALKMESH_HAVE_LIBBACKTRACE)
+  target_link_libraries(walkmesh_report PRIVATE "${WALKMESH_BACKTRACE_LIBRARY}")
 else()
   message(STATUS "Failure reports symbolise with dladdr (libbacktrace not found)")
 endif()
-target_link_libraries(walkmesh_search PRIVATE ${CMAKE_DL_LIBS})
+target_link_libraries(walkmesh_report PRIVATE ${CMAKE_DL_LIBS})
 # Functions that cannot throw still get unwind tables, so that a backtrace passes through
 # them: 32-bit ARM leaves them out otherwise and the unwinder stops at the first one.
-target_compile_options(walkmesh_search PUBLIC -funwind-tables)
+target_compile_options(walkmesh_report PUBLIC -funwind-tables)

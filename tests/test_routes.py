@@ -224,11 +224,11 @@ def bad_calls():
         ((np.stack([nodes, nodes]), edges, 0, 1), ValueError, "argument 'nodes': expected a one-dimensional array"),
         ((nodes, nodes, 0, 1), TypeError, "argument 'edges': dtype"),
         ((nodes, np.repeat(edges, 2)[::2], 0, 1), ValueError, "argument 'edges': the array is not contiguous"),
-        ((nodes, edges, 4, 1), IndexError, "argument 'start': node 4 is outside the node table (4 nodes)"),
-        ((nodes, edges, 0, -1), IndexError, "argument 'target': node -1 is outside the node table"),
+        ((nodes, edges, 4, 1), tools.QueryError, "start node 4 is outside the node table (4 nodes)"),
+        ((nodes, edges, 0, -1), tools.QueryError, "target node -1 is outside the node table"),
         ((nodes, edges, 1.0, 1), TypeError, "argument 'start': 'float' object cannot be interpreted as an integer"),
-        ((nodes, broken_edges, 0, 3), ValueError, "edge 1 of node 1 leads to node 17, outside the node table (4 nodes)"),
-        ((broken_nodes, edges, 0, 3), ValueError, "node 1 has edge_start 9 and edge_count 1, a run outside the edge table (3 edges)"),
+        ((nodes, broken_edges, 0, 3), tools.QueryError, "edge 1 of node 1 leads to node 17, outside the node table (4 nodes)"),
+        ((broken_nodes, edges, 0, 3), tools.QueryError, "node 1 has edge_start 9 and edge_count 1, a run outside the edge table (3 edges)"),
     ]
 
 

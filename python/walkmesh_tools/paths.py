@@ -36,9 +36,10 @@ def corridor(nodes: npt.NDArray[np.void], edges: npt.NDArray[np.void], start: in
     cheaper one superseded do not count); a target not reached by then counts as
     unreachable.
 
-    Errors: TypeError or ValueError naming the argument for tables of the wrong kind,
-    IndexError for a start or target outside the node table, ValueError naming the
-    node or edge for a table inconsistency met by the search.
+    Errors: TypeError or ValueError naming the argument for tables of the wrong kind;
+    `walkmesh_tools.QueryError` (a ValueError) naming the node, and the edge where one
+    is concerned, for a start or target outside the node table or a table
+    inconsistency met by the search.
 
     >>> import walkmesh_tools as tools
     >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
