@@ -24,6 +24,7 @@ import numpy as np
 
 import walkmesh_tools as tools
 from walkmesh_tools import _native
+from workloads import load_scenarios, splitmix64
 
 SPEED_LIMIT = 1.0
 TWO_THREAD_SPEEDUP_MINIMUM = 1.8
@@ -46,7 +47,7 @@ class Workload:
 
 def scenario_workload(meshes: Path, name: str, quick: bool) -> Workload:
     mesh = tools.NavMesh.load(meshes / f"{name}.mesh")
-    pairs = tools.load_scenarios(meshes / f"{name}.scen")
+    pairs = load_scenarios(meshes / f"{name}.scen")
     if quick:
         pairs = pairs[::max(1, len(pairs) // 100)]
     return Workload(mesh, np.array([p[0] for p in pairs], np.float64), np.array([p[1] for p in pairs], np.float64))
@@ -55,7 +56,7 @@ def scenario_workload(meshes: Path, name: str, quick: bool) -> Workload:
 def random_workload(meshes: Path, name: str, count: int) -> Workload:
     """Pairs of polygons drawn with splitmix64, from the mean of one's corners to the other's."""
     mesh = tools.NavMesh.load(meshes / f"{name}.mesh")
-    numbers = tools.splitmix64(20261207)
+    numbers = splitmix64(20261207)
     polygons = [(next(numbers) % len(mesh), next(numbers) % len(mesh)) for _ in range(count)]
     centre = np.array([mesh.vertices[p].mean(axis=0) for p in mesh.polygons])
     return Workload(mesh, centre[[a for a, _ in polygons]], centre[[b for _, b in polygons]])

@@ -5,6 +5,7 @@ import pytest
 
 import walkmesh_tools as tools
 from graphs import chain
+import workloads
 
 distributed = pytest.importorskip("distributed")
 import walkmesh_tools.dask as tools_dask  # noqa: E402
@@ -18,7 +19,7 @@ def client():
 
 
 def workload(count=500, seed=9):
-    path = tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path()
+    path = workloads.shared_mesh_path("arena.mesh") or workloads.small_mesh_path()
     mesh = tools.NavMesh.load(path)
     nodes, edges = mesh.nodes, mesh.edges
     rng = np.random.default_rng(seed)
@@ -72,7 +73,7 @@ def test_lowest_failing_query_and_progress_over_chunks(client):
 
 
 def test_cluster_shortest_paths_equal_the_local_ones_and_name_the_query(client):
-    mesh = tools.NavMesh.load(tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path())
+    mesh = tools.NavMesh.load(workloads.shared_mesh_path("arena.mesh") or workloads.small_mesh_path())
     rng = np.random.default_rng(4)
     centres = np.array([mesh.vertices[p].mean(axis=0) for p in mesh.polygons])
     starts, targets = centres[rng.integers(0, len(mesh), 300)], centres[rng.integers(0, len(mesh), 300)]

@@ -12,6 +12,7 @@ import numpy as np
 import pytest
 
 import walkmesh_tools as tools
+import workloads
 from walkmesh_tools import _native
 
 
@@ -204,12 +205,12 @@ def test_triangle_meshes_match_the_visibility_graph(seed):
 
 
 def test_arena_scenarios_match_the_visibility_graph():
-    path = tools.shared_mesh_path("arena.mesh")
+    path = workloads.shared_mesh_path("arena.mesh")
     if path is None:
         pytest.skip("the shared meshes are not here")
     mesh = tools.NavMesh.load(path)
     reference = Reference(mesh, scale=1)
-    pairs = tools.load_scenarios(path.with_suffix(".scen"))[::4]
+    pairs = workloads.load_scenarios(path.with_suffix(".scen"))[::4]
     for start, target in pairs:
         if mesh.locate(start) < 0 or mesh.locate(target) < 0:
             continue
