@@ -351,7 +351,7 @@ class NavMesh:
         >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> paths = mesh.shortest_paths([(1, 1), (11, 7)], [(11, 7), (1, 1)])
         >>> paths[0].tolist(), round(float(paths.lengths[1]), 3)
-        ([[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]], 12.171)
+        ([[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]], 12.17)
         """
         from .batch import shortest_paths
         starts, start_xy = self._nodes_of(start_points, "start point")

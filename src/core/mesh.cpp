@@ -86,7 +86,7 @@ MeshIndex::MeshIndex(const MeshView& mesh) {
             if (!supported_coordinate(point.x) || !supported_coordinate(point.y)) {
                 throw MeshFault("vertex " + std::to_string(vertex) + " of " + polygon_name(p) + " is at (" +
                                     std::to_string(point.x) + ", " + std::to_string(point.y) +
-                                    "): coordinates must be finite, and 0 or of magnitude within 2^-480 .. 2^480",
+                                    "): coordinates must be finite and at most 2^480 in magnitude",
                                 p, c - first(p));
             }
             const std::int64_t across = mesh.neighbours[c];

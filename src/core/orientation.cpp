@@ -4,6 +4,9 @@
 // component carries the sign.
 #include "core/orientation.hpp"
 
+#include <algorithm>
+#include <cmath>
+
 namespace walkmesh::detail {
 namespace {
 
@@ -51,6 +54,20 @@ int grow(double* expansion, int count, double value) noexcept {
 }  // namespace
 
 int exact_orientation(XY a, XY b, XY c) noexcept {
+    // Scaling by a power of two changes no sign and rounds nothing; it lifts small
+    // coordinates clear of the bottom of the exponent range.
+    const double largest = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(b.x), std::fabs(b.y),
+                                      std::fabs(c.x), std::fabs(c.y)});
+    if (largest == 0.0) {
+        return 0;
+    }
+    const int exponent = std::ilogb(largest);
+    if (exponent < 400) {
+        const auto lift = [&](XY p) { return XY{std::ldexp(p.x, 400 - exponent), std::ldexp(p.y, 400 - exponent)}; };
+        a = lift(a);
+        b = lift(b);
+        c = lift(c);
+    }
     // (b - a) x (c - a) = bx cy - bx ay - ax cy - by cx + by ax + ay cx: the ax ay terms cancel.
     const double factors[6][2] = {{b.x, c.y}, {-b.x, a.y}, {-a.x, c.y}, {-b.y, c.x}, {b.y, a.x}, {a.y, c.x}};
     // Twelve terms, and each addition adds at most one component.

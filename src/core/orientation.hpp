@@ -4,12 +4,16 @@
 // How it stays exact: the determinant is first evaluated in doubles together with a
 // bound on its rounding error (Shewchuk, "Adaptive Precision Floating-Point
 // Arithmetic and Fast Robust Geometric Predicates", 1997); only when the value lies
-// within that bound of zero is it summed again exactly, as a sum of error-free
-// products (Dekker's product) accumulated in a floating-point expansion. The exact
-// path needs every product and its rounding error to be representable, which holds
-// for coordinates that are 0 or of magnitude within [2^-480, 2^480]: the mesh and the
-// queries refuse others (supported_coordinate). The build must not contract a * b + c
-// into a fused multiply-add (-ffp-contract=off) nor reassociate.
+// within that bound of zero, or is so small that rounding there is no longer
+// relative, is it summed again exactly: the coordinates scaled by a power of two
+// (exact) so that the largest is near 2^400, then the six products of the expanded
+// determinant split into rounded value and rounding error (Dekker's product) and
+// accumulated in a floating-point expansion. That needs every product and its error
+// to be representable: coordinates must be finite and at most 2^480 in magnitude
+// (supported_coordinate; the mesh and the queries refuse others), and within one
+// test no nonzero coordinate may be more than 2^880 times smaller than the largest.
+// The build must not contract a * b + c into a fused multiply-add (-ffp-contract=off)
+// nor reassociate.
 #pragma once
 
 #include <cmath>
@@ -24,10 +28,7 @@ struct XY {
 inline bool operator==(XY a, XY b) noexcept { return a.x == b.x && a.y == b.y; }
 
 // Whether the exact predicates support the coordinate (see above).
-inline bool supported_coordinate(double value) noexcept {
-    const double magnitude = std::fabs(value);
-    return magnitude == 0.0 || (magnitude >= 0x1p-480 && magnitude <= 0x1p480);
-}
+inline bool supported_coordinate(double value) noexcept { return std::fabs(value) <= 0x1p480; }
 
 namespace detail {
 // The sign of (b - a) x (c - a), computed exactly; for the rare calls the filter leaves open.
@@ -43,7 +44,9 @@ inline int orientation(XY a, XY b, XY c) noexcept {
     // Shewchuk's first error bound, (3 + 16 eps) eps with eps = 2^-53, on |left| + |right|.
     constexpr double epsilon = 0x1p-53;
     constexpr double bound_factor = (3.0 + 16.0 * epsilon) * epsilon;
-    const double bound = bound_factor * (std::fabs(left) + std::fabs(right));
+    const double magnitude = std::fabs(left) + std::fabs(right);
+    // Near the bottom of the exponent range rounding errors are absolute.
+    const double bound = magnitude < 0x1p-800 ? INFINITY : bound_factor * magnitude;
     if (determinant > bound) {
         return 1;
     }

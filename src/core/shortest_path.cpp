@@ -187,7 +187,7 @@ bool ShortestPathFinder::find(const MeshIndex& mesh, std::int64_t start_polygon,
         }
         message += " point " + point_text(point);
         if (!supported_coordinate(point.x) || !supported_coordinate(point.y)) {
-            message += " must be finite, with coordinates 0 or of magnitude within 2^-480 .. 2^480";
+            message += " must be finite, with coordinates at most 2^480 in magnitude";
             throw PointFault(message, role);
         }
         const std::int32_t holder = holding_polygon(static_cast<std::int32_t>(polygon), point);

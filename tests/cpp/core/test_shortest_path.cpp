@@ -556,6 +556,14 @@ TEST(Orientation, ExactNearALine) {
         }
     }
     EXPECT_GT(wrong_if_rounded, 0) << "the cases should defeat a plain evaluation";
+    // The same line scaled down near the bottom of the exponent range, where products
+    // of coordinates are no longer normal numbers.
+    const double tiny = 0x1p-1000;
+    EXPECT_EQ(orientation({12 * tiny, 12 * tiny}, {24 * tiny, 24 * tiny}, {0.5 * tiny, std::nextafter(0.5 * tiny, 1.0)}),
+              1);
+    EXPECT_EQ(orientation({12 * tiny, 12 * tiny}, {24 * tiny, 24 * tiny}, {3 * tiny, 3 * tiny}), 0);
+    EXPECT_EQ(orientation({0, 0}, {1, 0x1p-1070}, {2, 0x1p-1069}), 0);
+    EXPECT_EQ(orientation({0, 0}, {1, 0x1p-1070}, {2, 0x1p-1068}), 1);
 }
 
 }  // namespace
