@@ -15,6 +15,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import batch
+from .arguments import index_argument
 from .errors import QueryError
 
 __all__ = ["find_paths"]
@@ -61,9 +62,9 @@ def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.Ar
     batch, as the local batch does.
     """
     _require_distributed()
-    chunk = chunk_size.__index__()
+    chunk = index_argument("chunk_size", chunk_size)
     if chunk < 1:
-        raise ValueError(f"chunk_size must be at least 1, got {chunk_size}")
+        raise ValueError(f"argument 'chunk_size': must be at least 1, got {chunk}")
     starts, targets, target_points, start_points = batch.prepare_queries(
         starts, targets, target_points, start_points, straight)
     options = dict(straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)

@@ -118,6 +118,10 @@ class _TextFile:
         return values.astype(np.int64)
 
 
+def _beyond(count: float, total: int) -> str:
+    return f", more than the file's {total} numbers" if count > total else ""
+
+
 def read_text(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, np.ndarray]:
     """(vertices, polygons, the neighbour listed across each side)."""
     path = Path(path)
@@ -142,7 +146,7 @@ def read_text(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, np.ndarray]:
             raise text.error(min(position, total - 1), "the file ends inside its last record")
         count = tokens[position + 2]
         if not (0 <= count <= total and count.is_integer()):
-            raise text.error(position + 2, f"vertex {i} has {count} polygons around it")
+            raise text.error(position + 2, f"vertex {i} has {count} polygons around it{_beyond(count, total)}")
         vertex_at.append(position)
         position += 3 + int(count)
     for i in range(polygon_count):
@@ -150,7 +154,7 @@ def read_text(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, np.ndarray]:
             raise text.error(min(position, total - 1), "the file ends inside its last record")
         count = tokens[position]
         if not (0 <= count <= total and count.is_integer()):
-            raise text.error(position, f"polygon {i} has {count} corners")
+            raise text.error(position, f"polygon {i} has {count} corners{_beyond(count, total)}")
         polygon_at.append(position)
         sizes.append(int(count))
         position += 1 + 2 * int(count)

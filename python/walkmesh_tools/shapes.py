@@ -8,6 +8,7 @@ from typing import Any, List, Tuple
 
 import numpy as np
 
+from .arguments import index_argument
 from .polygons import RaggedPolygons, merge_polygons, orient_and_check
 
 __all__ = ["free_space", "free_space_polygons"]
@@ -58,6 +59,9 @@ def free_space(walkable: Any, obstacles: Any = (), *, agent_radius: float = 0.0,
     shapely = _shapely()
     if not (math.isfinite(agent_radius) and agent_radius >= 0):
         raise ValueError(f"agent_radius must be finite and not negative, not {agent_radius}")
+    quad_segs = index_argument("quad_segs", quad_segs)
+    if quad_segs < 1:
+        raise ValueError(f"quad_segs must be at least 1, not {quad_segs}")
     area = _geometry(shapely, walkable, "the walkable area")
     blocked = _obstacle_list(shapely, obstacles)
     if agent_radius > 0:
