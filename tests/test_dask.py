@@ -73,6 +73,7 @@ class UnusedClient:
     (dict(straight=True), ValueError, "start_points is required when straight=True"),
     (dict(target_points=np.zeros((3, 2))), ValueError, "target_points must have shape (2, 2), got (3, 2)"),
     (dict(nodes=np.zeros(3)), TypeError, "argument 'nodes': dtype"),
+    (dict(progress=3), TypeError, "progress must be"),
     (dict(surplus=1), TypeError, "unexpected keyword argument 'surplus'"),
 ])
 def test_every_option_is_checked_before_anything_is_sent(options, error, words):
@@ -114,3 +115,23 @@ def test_the_lowest_failing_query_of_the_whole_batch_as_the_local_batch_reports_
         assert type(spread.value) is type(local.value) and str(spread.value) == str(local.value)
         assert (spread.value.query, spread.value.node, spread.value.edge, spread.value.reason) == (
             local.value.query, local.value.node, local.value.edge, local.value.reason)
+
+
+def test_lowest_failing_query_and_progress_over_chunks(client):
+    # Chunk 0 fails late (query 8), chunk 1 early (query 10): the lowest wins, as locally.
+    nodes, edges = chain(6)
+    edges[3]["to"] = 40
+    targets = np.ones(20, np.int64)
+    targets[8], targets[10] = 6, 9
+    with pytest.raises(tools.QueryError) as local:
+        tools.find_paths(nodes, edges, np.zeros(20, np.int64), targets, np.zeros((20, 2)))
+    with pytest.raises(tools.QueryError) as spread:
+        tools_dask.find_paths(client, nodes, edges, np.zeros(20, np.int64), targets, np.zeros((20, 2)), chunk_size=10)
+    assert str(spread.value) == str(local.value)
+    assert (spread.value.query, spread.value.node, spread.value.edge) == (8, 3, 3)
+    calls = []
+    tools_dask.find_paths(client, nodes, edges, np.zeros(25, np.int64), np.ones(25, np.int64), np.zeros((25, 2)),
+                          chunk_size=10, progress=lambda done, total: calls.append((done, total)))
+    assert calls == [(10, 25), (20, 25), (25, 25)]
+    with pytest.raises(TypeError, match="progress must be"):
+        tools_dask.find_paths(client, nodes, edges, [0], [1], np.zeros((1, 2)), progress=3)
