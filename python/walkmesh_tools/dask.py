@@ -79,7 +79,7 @@ def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.Ar
     report = progress_callback(progress, "walkmesh_tools.dask.find_paths")
     starts, targets, target_points, start_points = batch.prepare_queries(
         starts, targets, target_points, start_points, straight)
-    options = dict(straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
+    options: Dict[str, Any] = dict(straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
     # An empty local batch checks the tables and every option as each chunk will,
     # before anything is sent.
     empty = batch.find_paths(nodes, edges, starts[:0], targets[:0], target_points[:0],

@@ -19,7 +19,7 @@ import re
 import warnings
 from array import array
 from pathlib import Path
-from typing import TYPE_CHECKING, Any, Callable, Dict, Optional, Tuple, Type, TypeVar, Union
+from typing import TYPE_CHECKING, Any, Callable, Dict, Optional, Sequence, Tuple, Type, TypeVar, Union, cast
 
 import numpy as np
 
@@ -137,7 +137,8 @@ def read_text(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, np.ndarray]:
     if 3 * vertex_count + polygon_count > total:
         raise ValueError(f"{path}: line {text.counts_line}: {vertex_count} vertices and {polygon_count} polygons "
                          f"need at least {3 * vertex_count + polygon_count} numbers, but the file holds {total}")
-    tokens = memoryview(numbers)
+    # Indexing a memoryview of the float64 array gives Python floats, without a list of them.
+    tokens = cast("Sequence[float]", numbers.data)
     # Each record's length is in the record, so finding them is a walk.
     vertex_at, polygon_at, sizes = array("q"), array("q"), array("q")
     position = 0
