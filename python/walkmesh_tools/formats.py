@@ -41,10 +41,18 @@ TRIANGLE_SUFFIXES = (".obj", ".ply", ".stl", ".off", ".glb", ".gltf")
 SUFFIXES = (".mesh", ".npz") + TRIANGLE_SUFFIXES
 
 
-_SPACE = b" \t\n\v\f\r"
+_SPACE = np.frombuffer(b" \t\n\v\f\r", dtype=np.uint8)
 # A number as numpy.fromstring reads it: decimal, with an exponent, or inf and nan.
 _NUMBER = re.compile(rb"[+-]?(?:(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?|inf(?:inity)?|nan)", re.IGNORECASE)
 _HEADER = re.compile(rb"\s*(\S+)\s+(\S+)\s+(\S+)\s+(\S+)")
+
+
+def _token_starts(text: bytes) -> np.ndarray:
+    """True at each byte where a whitespace-separated token starts."""
+    space = np.isin(np.frombuffer(text, dtype=np.uint8), _SPACE)
+    starts = ~space
+    starts[1:] &= space[:-1]
+    return starts
 
 
 class _TextFile:
@@ -72,26 +80,16 @@ class _TextFile:
     def line_at(self, offset: int) -> int:
         return self.data.count(b"\n", 0, offset) + 1
 
-    def _starts(self) -> np.ndarray:
-        """Where each token after the header starts, as offsets into the file."""
-        raw = np.frombuffer(self.data, dtype=np.uint8)[self.body:]
-        space = np.isin(raw, np.frombuffer(_SPACE, dtype=np.uint8))
-        starts = ~space
-        starts[1:] &= space[:-1]
-        return np.flatnonzero(starts) + self.body
-
     def line(self, number: int) -> int:
         """The line of the number at position `number` after the header."""
-        return self.line_at(int(self._starts()[number]))
+        starts = np.flatnonzero(_token_starts(self.data[self.body:]))
+        return self.line_at(self.body + int(starts[number]))
 
     def error(self, number: int, text: str) -> ValueError:
         return ValueError(f"{self.path}: line {self.line(number)}: {text}")
 
     def _numbers(self, body: bytes) -> np.ndarray:
-        raw = np.frombuffer(body, dtype=np.uint8)
-        space = np.isin(raw, np.frombuffer(_SPACE, dtype=np.uint8))
-        count = int(np.count_nonzero(~space[:1])) + int(np.count_nonzero(space[:-1] & ~space[1:]))
-        del raw, space
+        count = int(np.count_nonzero(_token_starts(body)))
         if count == 0:
             return np.zeros(0)
         numbers = None
