@@ -1,11 +1,11 @@
 """Mesh files: the text format (shared meshes and generated ones back exactly),
 .npz, triangle meshes through trimesh, and the files each reader refuses."""
 import io
+import json
 import math
 import os
 import re
 import stat
-import tracemalloc
 import zipfile
 from pathlib import Path
 
@@ -15,6 +15,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import walkmesh_tools as tools
+from conftest import run_python
 from walkmesh_tools import atomic, formats
 
 NAVMESHES = Path(__file__).resolve().parent.parent.parent / "shared" / "navmeshes"
@@ -248,17 +249,37 @@ def test_gltf_is_one_self_contained_file(tmp_path):
 # Loads: counts a file declares are checked against what it holds; every error names
 # the file, and the line, array or face.
 
-def traced_peak(function):
-    """(result or exception, the peak of traced memory in bytes while `function` ran)."""
+LOADER = """
+import json, os, resource, sys, tracemalloc
+import walkmesh_tools as tools
+if {limit}:
+    # Far more than a load within bounds takes; a reader that sizes anything by a
+    # declared count fails here instead of taking the machine's memory.
+    status = open("/proc/self/status").read()
+    size = int(status.split("VmSize:")[1].split()[0]) * 1024
+    resource.setrlimit(resource.RLIMIT_AS, (size + (1 << 30), resource.getrlimit(resource.RLIMIT_AS)[1]))
+results = {{}}
+for name, path in {files!r}:
     tracemalloc.start()
     try:
-        try:
-            outcome = function()
-        except Exception as error:
-            outcome = error
-        return outcome, tracemalloc.get_traced_memory()[1]
-    finally:
-        tracemalloc.stop()
+        tools.NavMesh.load(path)
+        outcome = ["loaded", ""]
+    except Exception as error:
+        outcome = [type(error).__name__, str(error)]
+    results[name] = outcome + [tracemalloc.get_traced_memory()[1], path]
+    tracemalloc.stop()
+print(json.dumps(results))
+"""
+
+
+def load_all(files):
+    """Loads each file in one fresh interpreter under an address-space limit (not under
+    an emulator, which needs address space of its own): {name: (outcome, message,
+    peak of traced memory in bytes, path)}."""
+    emulated = bool(os.environ.get("PY_SUBPROCESS_PREFIX"))
+    result = run_python(LOADER.format(limit=not emulated, files=[(k, str(v)) for k, v in files.items()]))
+    assert result.returncode == 0, result.stderr
+    return json.loads(result.stdout)
 
 
 HUGE_COUNTS = [
@@ -282,14 +303,33 @@ HUGE_COUNTS = [
 ]
 
 
-@pytest.mark.parametrize("text, words", [case[1:] for case in HUGE_COUNTS], ids=[case[0] for case in HUGE_COUNTS])
-def test_text_counts_are_checked_before_anything_is_sized_by_them(tmp_path, text, words):
-    path = tmp_path / "declared.mesh"
-    path.write_text(text)
-    error, peak = traced_peak(lambda: tools.NavMesh.load(path))
-    assert isinstance(error, ValueError) and re.search(words, str(error)), error
-    assert str(error).startswith(f"{path}: ")
-    assert peak < 1_000_000
+@pytest.fixture(scope="module")
+def declared_loads(tmp_path_factory):
+    """Every file of HUGE_COUNTS and BAD_ARRAYS, plus archives whose headers lie and a
+    decompression bomb, loaded in one capped interpreter."""
+    folder = tmp_path_factory.mktemp("declared")
+    files = {}
+    for i, (name, text, _) in enumerate(HUGE_COUNTS):
+        files[name] = folder / f"text-{i}.mesh"
+        files[name].write_text(text)
+    for i, (name, arrays, _) in enumerate(BAD_ARRAYS):
+        for compressed in (False, True):
+            files[name, compressed] = folder / f"arrays-{i}-{compressed}.npz"
+            write_npz(files[name, compressed], compressed, **arrays)
+    files["lying header"] = folder / "lying.npz"
+    write_lying_header(files["lying header"])
+    files["bomb"] = folder / "bomb.npz"
+    write_bomb(files["bomb"])
+    assert files["bomb"].stat().st_size < 100_000
+    results = load_all({repr(key): path for key, path in files.items()})
+    return {key: results[repr(key)] for key in files}
+
+
+@pytest.mark.parametrize("name, words", [(case[0], case[2]) for case in HUGE_COUNTS], ids=[case[0] for case in HUGE_COUNTS])
+def test_text_counts_are_checked_before_anything_is_sized_by_them(declared_loads, name, words):
+    outcome, message, peak, path = declared_loads[name]
+    assert outcome == "ValueError" and re.search(words, message), message
+    assert message.startswith(f"{path}: ") and peak < 1_000_000
 
 
 def test_text_files_that_are_not_utf8_name_the_line(tmp_path):
@@ -330,14 +370,11 @@ BAD_ARRAYS = [
 
 
 @pytest.mark.parametrize("compressed", [False, True])
-@pytest.mark.parametrize("arrays, words", [case[1:] for case in BAD_ARRAYS], ids=[case[0] for case in BAD_ARRAYS])
-def test_npz_arrays_are_checked_and_named(tmp_path, arrays, words, compressed):
-    path = tmp_path / "bad.npz"
-    write_npz(path, compressed, **arrays)
-    error, peak = traced_peak(lambda: tools.NavMesh.load(path))
-    assert isinstance(error, ValueError) and re.search(words, str(error)), error
-    assert str(error).startswith(f"{path}: ")
-    assert peak < 2_000_000
+@pytest.mark.parametrize("name, words", [(case[0], case[2]) for case in BAD_ARRAYS], ids=[case[0] for case in BAD_ARRAYS])
+def test_npz_arrays_are_checked_and_named(declared_loads, name, words, compressed):
+    outcome, message, peak, path = declared_loads[name, compressed]
+    assert outcome == "ValueError" and re.search(words, message), message
+    assert message.startswith(f"{path}: ") and peak < 2_000_000
 
 
 def npy_header(shape, dtype):
@@ -347,21 +384,15 @@ def npy_header(shape, dtype):
     return out.getvalue()
 
 
-def test_npz_headers_are_checked_before_decompression(tmp_path):
-    path = tmp_path / "lying.npz"
+def write_lying_header(path):
     # The header declares 10^9 vertices; the member holds four.
     with zipfile.ZipFile(path, "w") as archive:
         archive.writestr("vertices.npy", npy_header((10**9, 2), "<f8") + bytes(64))
         archive.writestr("polygon_offsets.npy", npy_header((1,), "<i8") + bytes(8))
         archive.writestr("polygon_corners.npy", npy_header((0,), "<i8"))
-    error, peak = traced_peak(lambda: tools.NavMesh.load(path))
-    assert isinstance(error, ValueError) and peak < 1_000_000
-    assert re.search(r"vertices: its header declares shape \(1000000000, 2\) of float64 \(16000000000 bytes\), but "
-                     r"the archive holds 64 bytes of data for it", str(error)), error
 
 
-def test_npz_decompression_bombs_are_refused(tmp_path):
-    path = tmp_path / "bomb.npz"
+def write_bomb(path):
     count = 2**22
     # 32 MiB of zeros deflate to about 32 KiB; written in pieces, so the test stays small.
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
@@ -371,10 +402,15 @@ def test_npz_decompression_bombs_are_refused(tmp_path):
                 member.write(bytes(count * 8 // 32))
         archive.writestr("polygon_offsets.npy", npy_header((1,), "<i8") + bytes(8))
         archive.writestr("polygon_corners.npy", npy_header((0,), "<i8"))
-    assert path.stat().st_size < 100_000
-    error, peak = traced_peak(lambda: tools.NavMesh.load(path))
-    assert isinstance(error, ValueError) and "decompression bomb" in str(error), error
-    assert peak < 1_000_000
+
+
+def test_npz_headers_are_checked_before_decompression(declared_loads):
+    outcome, message, peak, _ = declared_loads["lying header"]
+    assert outcome == "ValueError" and peak < 1_000_000
+    assert re.search(r"vertices: its header declares shape \(1000000000, 2\) of float64 \(16000000000 bytes\), but "
+                     r"the archive holds 64 bytes of data for it", message), message
+    outcome, message, peak, _ = declared_loads["bomb"]
+    assert outcome == "ValueError" and "decompression bomb" in message and peak < 1_000_000, message
 
 
 @pytest.mark.parametrize("method", [zipfile.ZIP_BZIP2, zipfile.ZIP_LZMA])
