@@ -149,9 +149,10 @@ def summary(path):
     """One line of the figures a run wrote."""
     with open(path) as source:
         stats = json.load(source)
-    figures = ", ".join(f"up to {int(size)} B: {peak / 1024:.0f} KiB ({peak / int(size):.0f}x)"
+    figures = ", ".join(f"{int(size)} B: {peak / 1024:.0f} KiB"
                         for size, peak in sorted(stats["peak_by_size"].items(), key=lambda item: int(item[0])))
-    print(f"readers: {stats['reader']}: {stats['inputs']} inputs; peak traced memory by file size: {figures}")
+    print(f"readers: {stats['reader']}: {stats['inputs']} inputs; the largest peak of traced memory for files of "
+          f"up to ... {figures}; bound {MEMORY_FACTOR} x size + {MEMORY_CONSTANT >> 20} MiB")
 
 
 def main():
