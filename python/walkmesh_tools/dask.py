@@ -56,8 +56,8 @@ def _gather_in_order(client: Any, futures: List[Any], sizes: Sequence[int],
         client.cancel(futures)
 
 
-def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targets: npt.ArrayLike,
-               target_points: npt.ArrayLike, *, chunk_size: int = 10_000,
+def find_paths(client: Any, nodes: npt.NDArray[np.void], edges: npt.NDArray[np.void], starts: npt.ArrayLike,
+               targets: npt.ArrayLike, target_points: npt.ArrayLike, *, chunk_size: int = 10_000,
                start_points: Optional[npt.ArrayLike] = None, straight: bool = False,
                threads: Optional[int] = 1, max_expansions: Optional[int] = None, partial: bool = False,
                progress: ProgressArgument = False) -> batch.Paths:

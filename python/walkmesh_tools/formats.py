@@ -25,7 +25,8 @@ import numpy as np
 
 from .archives import NpzArchive
 from .atomic import write_atomically
-from .polygons import RaggedPolygons, merge_polygons, vertex_fans
+from . import ragged
+from .polygons import CheckedPolygons, RaggedPolygons, check_polygons, merge_convex, vertex_fans
 from .records import EDGE_DTYPE, NODE_DTYPE
 
 if TYPE_CHECKING:
@@ -167,12 +168,10 @@ def read_text(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, np.ndarray]:
         i = int(np.flatnonzero(bad)[0])
         raise text.error(int(at[i]), f"vertex {i} is at {tuple(vertices[i].tolist())}, not a finite point")
     lengths = np.frombuffer(sizes, dtype=np.int64) if polygon_count else np.zeros(0, np.int64)
-    offsets = np.zeros(polygon_count + 1, dtype=np.int64)
-    np.cumsum(lengths, out=offsets[1:])
-    row = np.repeat(np.arange(polygon_count), lengths.astype(np.intp))
-    local = np.arange(offsets[-1]) - offsets[:-1][row]
+    offsets = ragged.offsets_from_lengths(lengths)
+    row = ragged.row_of(offsets)
     starts = np.frombuffer(polygon_at, dtype=np.int64) if polygon_count else np.zeros(0, np.int64)
-    first = starts[row] + 1 + local
+    first = starts[row] + 1 + ragged.position_in_row(offsets, row)
     corners = text.integers(numbers[first], first, "corners")
     neighbours = text.integers(numbers[first + lengths[row]], first + lengths[row], "neighbours")
     return vertices, RaggedPolygons(offsets, corners), neighbours
@@ -199,10 +198,9 @@ def _number(value: float) -> str:
 def write_text(path: PathLike, mesh: NavMesh) -> None:
     if mesh.cost_factors is not None:
         raise ValueError(f"{path}: the text mesh format has no cost factors; save the mesh as .npz")
-    fan_offsets, fan = vertex_fans(mesh.vertices, mesh.polygon_offsets, mesh.polygon_corners, mesh._twin)
+    fan_offsets, fan = vertex_fans(mesh.vertices, mesh.polygon_offsets, mesh.polygon_corners, mesh.neighbours)
     lines = ["mesh", "2", f"{len(mesh.vertices)} {len(mesh)}"]
-    fan_lists = np.split(fan, fan_offsets[1:-1]) if len(mesh.vertices) else []
-    for (x, y), around in zip(mesh.vertices.tolist(), fan_lists):
+    for (x, y), around in zip(mesh.vertices.tolist(), ragged.rows(fan_offsets, fan)):
         lines.append(" ".join([_number(x), _number(y), str(len(around)), *map(str, around.tolist())]))
     offsets = mesh.polygon_offsets.tolist()
     corners, neighbours = mesh.polygon_corners.tolist(), mesh.neighbours.tolist()
@@ -321,8 +319,8 @@ def _walkable_faces(path: PathLike, loaded: Any) -> Tuple[np.ndarray, np.ndarray
 
 
 def read_triangles(path: PathLike, *, up: str = "y", max_slope: float = 45.0,
-                   merge: bool = False) -> Tuple[np.ndarray, RaggedPolygons]:
-    """(vertices, polygons) of a triangle mesh's walkable faces, projected."""
+                   merge: bool = False) -> CheckedPolygons:
+    """The checked polygons of a triangle mesh's walkable faces, projected."""
     axis, first, second = _axes(up)
     trimesh = _trimesh("NavMesh.load")
     path = Path(path)
@@ -353,10 +351,8 @@ def read_triangles(path: PathLike, *, up: str = "y", max_slope: float = 45.0,
     used, corners = np.unique(faces.reshape(-1), return_inverse=True)
     vertices = flat[used]
     offsets = np.arange(len(faces) + 1, dtype=np.int64) * 3
-    polygons = RaggedPolygons(offsets, corners.reshape(-1).astype(np.int64))
-    if merge:
-        polygons = _named(path, lambda: merge_polygons(vertices, polygons.offsets, polygons.corners))
-    return vertices, polygons
+    polygons = _named(path, lambda: check_polygons(vertices, offsets, corners.reshape(-1).astype(np.int64)))
+    return merge_convex(polygons) if merge else polygons
 
 
 def _triangle_file(mesh: NavMesh, suffix: str, up: str) -> bytes:
@@ -364,10 +360,10 @@ def _triangle_file(mesh: NavMesh, suffix: str, up: str) -> bytes:
     axis, first, second = _axes(up)
     trimesh = _trimesh("NavMesh.save")
     offsets, corners = mesh.polygon_offsets, mesh.polygon_corners
-    lengths = np.diff(offsets)
     # A fan per polygon: corner 0 with each pair of following corners.
-    polygon = np.repeat(np.arange(len(lengths)), (lengths - 2).astype(np.intp))
-    step = np.arange(len(polygon)) - (np.cumsum(lengths - 2) - (lengths - 2))[polygon]
+    triangles = ragged.offsets_from_lengths(ragged.lengths(offsets) - 2)
+    polygon = ragged.row_of(triangles)
+    step = ragged.position_in_row(triangles, polygon)
     base = offsets[:-1][polygon]
     faces = np.stack([corners[base], corners[base + step + 1], corners[base + step + 2]], axis=1)
     points = np.zeros((len(mesh.vertices), 3))
@@ -418,8 +414,7 @@ def load(cls: Type[NavMesh], path: PathLike, *, up: str = "y", max_slope: float 
         mesh = _named(path, lambda: cls(vertices, polygons, cost_factors=factors))
         check_tables(path, mesh, tables)
         return mesh
-    vertices, polygons = read_triangles(path, up=up, max_slope=max_slope, merge=merge)
-    return _named(path, lambda: cls(vertices, polygons))
+    return cls._from_checked(read_triangles(path, up=up, max_slope=max_slope, merge=merge))
 
 
 def save(mesh: NavMesh, path: PathLike, *, up: str = "y") -> None:
