@@ -16,6 +16,7 @@ def index_argument(name: str, value: Any) -> int:
     TypeError: argument 'chunk_size': 'float' object cannot be interpreted as an integer
     """
     try:
-        return operator.index(value)
+        # int(): before Python 3.10 operator.index gives a bool back as it is.
+        return int(operator.index(value))
     except TypeError as error:
         raise TypeError(f"argument '{name}': {error}") from None
