@@ -9,6 +9,10 @@ pairs of Berlin (it has no scenario file): `python bench/shortest.py [--quick]`.
   least 1.8x the throughput);
 - what the corridor costs in length: mean, 95th percentile and worst excess of
   straight_path's length over shortest_path's.
+
+`--dump DIR` writes the three workloads instead (DIR/NAME.wms), for
+walkmesh_shortest_replay (bench/shortest_replay.cpp), which runs the search without
+Python: for profiles, and for checking that a change of the search keeps every length.
 """
 from __future__ import annotations
 
@@ -128,19 +132,39 @@ def time_batches(w: Workload, rounds: int, count: int) -> Dict[str, float]:
             "two_thread_speedup": seconds[1] / seconds[2]}
 
 
-def run(meshes: Path, quick: bool, rounds: int) -> Dict[str, dict]:
-    workloads = {
+def workloads(meshes: Path, quick: bool) -> Dict[str, Workload]:
+    return {
         "aurora": scenario_workload(meshes, "aurora", quick),
         "arena": scenario_workload(meshes, "arena", quick),
         "Berlin": random_workload(meshes, "Berlin_0_1024", 100 if quick else 1000),
     }
+
+
+def run(meshes: Path, quick: bool, rounds: int) -> Dict[str, dict]:
+    loaded = workloads(meshes, quick)
     report = {}
-    for name, w in workloads.items():
+    for name, w in loaded.items():
         entry = {"queries": len(w), **time_queries(w, rounds), "excess": excess(w)}
         report[name] = entry
-    aurora = workloads["aurora"]
+    aurora = loaded["aurora"]
     report["aurora"]["batch"] = time_batches(aurora, rounds, 1_000 if quick else max(BATCH_QUERIES, len(aurora)))
     return report
+
+
+def dump(w: Workload, path: Path) -> None:
+    """The mesh description and the located queries, in shortest_replay.cpp's layout."""
+    m = w.mesh
+    queries = np.zeros(len(w), [("start_polygon", "<i8"), ("start", "<f8", 2), ("target_polygon", "<i8"),
+                                ("target", "<f8", 2)])
+    queries["start_polygon"], queries["start"] = w.start_nodes, w.starts
+    queries["target_polygon"], queries["target"] = w.target_nodes, w.targets
+    with open(path, "wb") as f:
+        f.write(b"WMSHORTS")
+        np.array([len(m.vertices), len(m.polygon_offsets) - 1, len(m.polygon_corners), len(w)], "<u8").tofile(f)
+        np.ascontiguousarray(m.vertices, "<f8").tofile(f)
+        for array in (m.polygon_offsets, m.polygon_corners, m.neighbours):
+            np.ascontiguousarray(array, "<i8").tofile(f)
+        queries.tofile(f)
 
 
 def print_report(report: Dict[str, dict], quick: bool) -> None:
@@ -173,7 +197,13 @@ def main(argv: List[str]) -> int:
     parser.add_argument("--quick", action="store_true", help="a sample of the queries, 1 round")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--meshes", type=Path, default=Path(__file__).resolve().parents[1] / ".." / "shared" / "navmeshes")
+    parser.add_argument("--dump", type=Path, metavar="DIR", help="write the workloads for shortest_replay, run nothing")
     args = parser.parse_args(argv)
+    if args.dump:
+        args.dump.mkdir(parents=True, exist_ok=True)
+        for name, w in workloads(args.meshes, args.quick).items():
+            dump(w, args.dump / f"{name}.wms")
+        return 0
     report = run(args.meshes, args.quick, 1 if args.quick else args.rounds)
     print_report(report, args.quick)
     return 0
