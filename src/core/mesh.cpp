@@ -243,7 +243,7 @@ void MeshIndex::build_fans() {
             }
             corner = previous_[twin_[corner]];
         }
-        turning_.push_back(angle >= 3 ? 1 : 0);
+        turning_.push_back(angle == 4 ? 2 : angle == 3 ? 1 : 0);
     }
 }
 

@@ -73,6 +73,9 @@ public:
     // Whether a shortest path may turn at the fan's vertex: the fan is bounded by walls
     // and spans more than a straight angle, so obstacles press from outside.
     bool turning(std::int32_t fan) const noexcept { return turning_[fan] != 0; }
+    // Whether the fan's polygons wind round its vertex a full turn or more (layers
+    // stacked in plan): a turning fan that covers some directions twice.
+    bool winds(std::int32_t fan) const noexcept { return turning_[fan] == 2; }
     // The corner of an open fan that comes first counter-clockwise: the side starting at
     // it is a wall. Walking previous(twin(corner)) from it visits the whole fan.
     std::int32_t fan_start(std::int32_t fan) const noexcept { return fan_start_[fan]; }

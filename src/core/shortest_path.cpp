@@ -481,14 +481,18 @@ void ShortestPathFinder::graze(std::int32_t root, XY root_point, double g, std::
 // The path turns at `corner`: the new root sees what lies beyond the line from the
 // old root through it, on the right of that line for `side_sign` -1, on its left for
 // 1. That half-plane is searched polygon by polygon round the vertex, through the
-// neighbour table, from the line's continuation towards the kept side.
+// neighbour table, from the line's continuation towards the kept side, up to the
+// obstacle that the path turns round. Where there is none, the old root sees that
+// side of the vertex itself, and no turn is made.
 void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, std::int32_t corner, int side_sign) {
     const MeshIndex& mesh = *mesh_;
     const XY vertex = mesh.point(corner);
     const double g = root_g + distance(root_point, vertex);
     const std::int32_t fan = mesh.fan(corner);
     // Root-level pruning: ties are kept, as they may turn the other way or come from
-    // another root, but the same turn from the same root is made once.
+    // another root, but the same turn from the same root is made once. The vertex is
+    // reached at cost g even where it is not turned at, so every way on through it at
+    // a higher cost is a longer way to the same places.
     if (g > best_[fan]) {
         return;
     }
@@ -503,19 +507,13 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     } else if ((made.sides >> side & 1) && made.from[side] == root_point) {
         return;
     }
-    made.sides = static_cast<std::uint8_t>(made.sides | 1 << side);
-    made.from[side] = root_point;
-    const std::int32_t new_root = static_cast<std::int32_t>(roots_.size());
-    roots_.push_back({vertex, g, root, fan});
-    const int target_side = side_sign * orientation(root_point, vertex, target_);
-    // Where a side's end is cut by the line, the bound that the successor keeps: its
-    // right bound has the kept part on its left, its left bound on its right.
-    const Bound right_cut = side_sign < 0 ? Bound{vertex, root_point} : Bound{root_point, vertex};
-    const Bound left_cut = side_sign < 0 ? Bound{root_point, vertex} : Bound{vertex, root_point};
 
     // The walk starts in the polygon of the fan that holds the line's continuation
-    // beyond the vertex; where an obstacle holds it instead, in the polygon that meets
-    // the obstacle on the kept side.
+    // beyond the vertex. Where an obstacle holds it instead, a path from the root
+    // turning at the vertex would have to wind round more than a straight angle of
+    // obstacle, which a fan that turns (less than a straight angle outside it) does
+    // not have; only a fan that winds round the vertex more than once is walked from
+    // the polygon that meets the obstacle on the kept side.
     std::int32_t at = -1;
     std::int32_t last = mesh.fan_start(fan);
     for (std::int32_t c = last, steps = 0; steps < mesh.corner_count(); ++steps) {
@@ -533,9 +531,22 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
             break;
         }
     }
-    if (at < 0) {
-        at = side_sign < 0 ? last : mesh.fan_start(fan);
+    if (mesh.winds(fan)) {
+        if (at < 0) {
+            at = side_sign < 0 ? last : mesh.fan_start(fan);
+        }
+    } else if (at < 0 || !walled(at, root_point, vertex, side_sign)) {
+        return;
     }
+    made.sides = static_cast<std::uint8_t>(made.sides | 1 << side);
+    made.from[side] = root_point;
+    const std::int32_t new_root = static_cast<std::int32_t>(roots_.size());
+    roots_.push_back({vertex, g, root, fan});
+    const int target_side = side_sign * orientation(root_point, vertex, target_);
+    // Where a side's end is cut by the line, the bound that the successor keeps: its
+    // right bound has the kept part on its left, its left bound on its right.
+    const Bound right_cut = side_sign < 0 ? Bound{vertex, root_point} : Bound{root_point, vertex};
+    const Bound left_cut = side_sign < 0 ? Bound{root_point, vertex} : Bound{vertex, root_point};
     for (std::int32_t steps = 0; steps < mesh.corner_count(); ++steps) {
         const std::int32_t polygon = mesh.polygon_of(at);
         if (target_polygons_[polygon] && target_side >= 0) {
@@ -577,6 +588,32 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
         }
         at = side_sign < 0 ? mesh.twin(crossed) : mesh.previous(mesh.twin(crossed));
     }
+}
+
+// Whether the fan, walked from the polygon corner `at` that holds the continuation
+// of the line from `root` through `vertex` towards side `side_sign` of that line,
+// meets a wall strictly inside the open half-plane on that side. Only then does an
+// obstacle press on a path from the root that turns there: a contiguous obstacle
+// outside a turning fan lies wholly on one side of the line, and where the walk comes
+// round to the line behind the vertex without a wall, the root sees every point of
+// that side near the vertex, so a turn there is never shorter than the way past it.
+bool ShortestPathFinder::walled(std::int32_t at, XY root, XY vertex, int side_sign) const noexcept {
+    const MeshIndex& mesh = *mesh_;
+    for (std::int32_t steps = 0; steps < mesh.corner_count(); ++steps) {
+        const std::int32_t crossed = side_sign < 0 ? mesh.next(at) : at;
+        const std::int32_t far = side_sign < 0 ? mesh.next(at) : mesh.previous(at);
+        const int far_side = side_sign * orientation(root, vertex, mesh.point(far));
+        // A side along the continuation is crossed only where the walk starts; on the
+        // line later, it lies along the way back to the root.
+        if (far_side < 0 || (far_side == 0 && !(steps == 0 && continues(root, vertex, mesh.point(far))))) {
+            return false;
+        }
+        if (mesh.neighbour(crossed) < 0) {
+            return far_side > 0;
+        }
+        at = side_sign < 0 ? mesh.twin(crossed) : mesh.previous(mesh.twin(crossed));
+    }
+    return false;
 }
 
 void ShortestPathFinder::finish(std::int32_t root) {

@@ -102,6 +102,7 @@ private:
                bool at_to);
     bool dead_end(std::int32_t polygon) const noexcept;
     bool wraps_to_line(std::int32_t corner, XY root, int polygon_side) const noexcept;
+    bool walled(std::int32_t at, XY root, XY vertex, int side_sign) const noexcept;
     bool add_successor(std::int32_t root, XY root_point, double g, std::int32_t side, const Clip& clip);
     void add_goal(std::int32_t root, double cost);
     void push(const Node& node);
