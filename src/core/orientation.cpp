@@ -51,9 +51,51 @@ int grow(double* expansion, int count, double value) noexcept {
     return kept;
 }
 
+// The rounding error of a - b == difference (Knuth's two-sum, exact for any doubles).
+double difference_error(double a, double b, double difference) noexcept {
+    const double virtual_b = a - difference;
+    const double virtual_a = difference + virtual_b;
+    return (a - virtual_a) + (virtual_b - b);
+}
+
+// Whether Dekker's product of two such factors, and of their halves, is exact: no
+// part of it leaves the range of normal numbers.
+bool splits_exactly(double value) noexcept {
+    const double magnitude = std::fabs(value);
+    return magnitude == 0.0 || (magnitude >= 0x1p-400 && magnitude <= 0x1p482);
+}
+
 }  // namespace
 
 int exact_orientation(XY a, XY b, XY c) noexcept {
+    // Most calls that reach here have exact differences (points of a grid, or close
+    // to each other): the determinant of the differences is then two exact products,
+    // summed exactly from four parts. Collinear points end here, in the common case.
+    const double acx = a.x - c.x;
+    const double bcx = b.x - c.x;
+    const double acy = a.y - c.y;
+    const double bcy = b.y - c.y;
+    if (difference_error(a.x, c.x, acx) == 0.0 && difference_error(b.x, c.x, bcx) == 0.0 &&
+        difference_error(a.y, c.y, acy) == 0.0 && difference_error(b.y, c.y, bcy) == 0.0 && splits_exactly(acx) &&
+        splits_exactly(bcx) && splits_exactly(acy) && splits_exactly(bcy)) {
+        double left, left_error, right, right_error;
+        two_product(acx, bcy, left, left_error);
+        two_product(acy, bcx, right, right_error);
+        if (left_error == 0.0 && right_error == 0.0) {
+            // Rounding keeps the sign of a difference of two doubles.
+            const double determinant = left - right;
+            return (determinant > 0.0) - (determinant < 0.0);
+        }
+        double expansion[4];
+        int count = 0;
+        count = grow(expansion, count, left_error);
+        count = grow(expansion, count, left);
+        count = grow(expansion, count, -right_error);
+        count = grow(expansion, count, -right);
+        const double top = expansion[count - 1];
+        return (top > 0.0) - (top < 0.0);
+    }
+
     // Scaling by a power of two changes no sign and rounds nothing; it lifts small
     // coordinates clear of the bottom of the exponent range.
     const double largest = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(b.x), std::fabs(b.y),

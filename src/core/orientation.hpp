@@ -5,10 +5,13 @@
 // bound on its rounding error (Shewchuk, "Adaptive Precision Floating-Point
 // Arithmetic and Fast Robust Geometric Predicates", 1997); only when the value lies
 // within that bound of zero, or is so small that rounding there is no longer
-// relative, is it summed again exactly: the coordinates scaled by a power of two
-// (exact) so that the largest is near 2^400, then the six products of the expanded
-// determinant split into rounded value and rounding error (Dekker's product) and
-// accumulated in a floating-point expansion. That needs every product and its error
+// relative, is it summed again exactly. Where the four coordinate differences are
+// exact (their rounding errors, found by two-sum, vanish: points of a grid, or near
+// each other) and between 2^-400 and 2^482 in magnitude, as the two products of the
+// differences, each split into rounded value and rounding error (Dekker's product);
+// otherwise with the coordinates scaled by a power of two (exact) so that the largest
+// is near 2^400, as the six products of the expanded determinant, split likewise.
+// Either way the parts are accumulated in a floating-point expansion. That needs every product and its error
 // to be representable: coordinates must be finite and at most 2^480 in magnitude
 // (supported_coordinate; the mesh and the queries refuse others), and within one
 // test no nonzero coordinate may be more than 2^880 times smaller than the largest.
