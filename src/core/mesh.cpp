@@ -188,6 +188,7 @@ void MeshIndex::build_fans() {
     fan_.assign(points_.size(), -1);
     turning_.clear();
     fan_start_.clear();
+    fan_end_.clear();
     const std::int32_t limit = corner_count();
     for (std::int32_t start = 0; start < limit; ++start) {
         if (fan_[start] >= 0) {
@@ -217,6 +218,7 @@ void MeshIndex::build_fans() {
             }
             turning_.push_back(0);
             fan_start_.push_back(start);
+            fan_end_.push_back(start);
             continue;
         }
         fan_start_.push_back(corner);
@@ -243,6 +245,7 @@ void MeshIndex::build_fans() {
             }
             corner = previous_[twin_[corner]];
         }
+        fan_end_.push_back(corner);
         turning_.push_back(angle == 4 ? 2 : angle == 3 ? 1 : 0);
     }
 }

@@ -79,6 +79,8 @@ public:
     // The corner of an open fan that comes first counter-clockwise: the side starting at
     // it is a wall. Walking previous(twin(corner)) from it visits the whole fan.
     std::int32_t fan_start(std::int32_t fan) const noexcept { return fan_start_[fan]; }
+    // The corner of an open fan that comes last: the side ending at it is a wall.
+    std::int32_t fan_end(std::int32_t fan) const noexcept { return fan_end_[fan]; }
 
     // Whether `point` lies in the polygon, its boundary included (exact).
     bool contains(std::int32_t polygon, XY point) const noexcept;
@@ -100,6 +102,7 @@ private:
     std::vector<std::int32_t> fan_;
     std::vector<std::uint8_t> turning_;
     std::vector<std::int32_t> fan_start_;
+    std::vector<std::int32_t> fan_end_;
     std::int32_t max_polygon_size_ = 0;
 };
 

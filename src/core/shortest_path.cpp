@@ -393,7 +393,7 @@ void ShortestPathFinder::expand(const Node& node) {
     if ((node.ends & right_is_corner) && mesh.turning(mesh.fan(right_corner))) {
         if (right_side_[1] <= 0) {
             turn(node.root, root, node.g, right_corner, -1);
-        } else if (dead_end(mesh.neighbour(chain_[1])) && wraps_to_line(right_corner, root, 1)) {
+        } else if (dead_end(mesh.neighbour(chain_[1])) && comes_round(right_corner, root, 1)) {
             turn(node.root, root, node.g, right_corner, -1);
             turn(node.root, root, node.g, right_corner, 1);
         }
@@ -402,7 +402,7 @@ void ShortestPathFinder::expand(const Node& node) {
     if ((node.ends & left_is_corner) && mesh.turning(mesh.fan(left_corner))) {
         if (left_side_[size - 2] >= 0) {
             turn(node.root, root, node.g, left_corner, 1);
-        } else if (dead_end(mesh.neighbour(left_corner)) && wraps_to_line(left_corner, root, -1)) {
+        } else if (dead_end(mesh.neighbour(left_corner)) && comes_round(left_corner, root, -1)) {
             turn(node.root, root, node.g, left_corner, 1);
             turn(node.root, root, node.g, left_corner, -1);
         }
@@ -411,17 +411,27 @@ void ShortestPathFinder::expand(const Node& node) {
     for (std::int32_t i = 1; i + 1 < size; ++i) {
         const std::int32_t touched = chain_[i];
         if (right_side_[i] == 0 && right_side_[i - 1] < 0 && right_side_[i + 1] > 0 && left_side_[i] <= 0 &&
-            dead_end(mesh.neighbour(chain_[i + 1])) && mesh.turning(mesh.fan(touched)) &&
-            wraps_to_line(touched, root, 1)) {
+            dead_end(mesh.neighbour(chain_[i + 1])) && mesh.turning(mesh.fan(touched)) && comes_round(touched, root, 1)) {
             turn(node.root, root, node.g, touched, -1);
             turn(node.root, root, node.g, touched, 1);
         }
         if (left_side_[i] == 0 && left_side_[i + 1] > 0 && left_side_[i - 1] < 0 && right_side_[i] >= 0 &&
-            dead_end(mesh.neighbour(touched)) && mesh.turning(mesh.fan(touched)) && wraps_to_line(touched, root, -1)) {
+            dead_end(mesh.neighbour(touched)) && mesh.turning(mesh.fan(touched)) && comes_round(touched, root, -1)) {
             turn(node.root, root, node.g, touched, 1);
             turn(node.root, root, node.g, touched, -1);
         }
     }
+}
+
+// Whether a corner whose polygon's next side round it leads nowhere may be turned at
+// to both sides. Only a fan that winds round its vertex more than once is walked for
+// it (wraps_to_line): in any other, turn() itself finds in constant time whether the
+// path may turn there, and a turn into a polygon that leads nowhere adds nothing.
+bool ShortestPathFinder::comes_round(std::int32_t corner, XY root, int polygon_side) const noexcept {
+    if (!mesh_->winds(mesh_->fan(corner))) {
+        return true;
+    }
+    return wraps_to_line(corner, root, polygon_side);
 }
 
 // Whether the fan of `corner`'s vertex, walked from its polygon away from the line
@@ -473,7 +483,7 @@ void ShortestPathFinder::graze(std::int32_t root, XY root_point, double g, std::
     const std::int32_t next_side = beyond ? from : mesh.next(to);
     if ((beyond ? at_from : at_to) && mesh.turning(mesh.fan(far)) && dead_end(mesh.neighbour(next_side)) &&
         orientation(mesh.point(mesh.previous(next_side)), mesh.point(next_side), root_point) != 0 &&
-        wraps_to_line(far, root_point, -away)) {
+        comes_round(far, root_point, -away)) {
         turn(root, root_point, g, far, -away);
     }
 }
@@ -481,8 +491,8 @@ void ShortestPathFinder::graze(std::int32_t root, XY root_point, double g, std::
 // The path turns at `corner`: the new root sees what lies beyond the line from the
 // old root through it, on the right of that line for `side_sign` -1, on its left for
 // 1. That half-plane is searched polygon by polygon round the vertex, through the
-// neighbour table, from the line's continuation towards the kept side, up to the
-// obstacle that the path turns round. Where there is none, the old root sees that
+// neighbour table, between the line's continuation and the obstacle that the path
+// turns round. Where no obstacle presses from the kept side, the old root sees that
 // side of the vertex itself, and no turn is made.
 void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, std::int32_t corner, int side_sign) {
     const MeshIndex& mesh = *mesh_;
@@ -507,13 +517,51 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     } else if ((made.sides >> side & 1) && made.from[side] == root_point) {
         return;
     }
+    const bool winds = mesh.winds(fan);
+    // The obstacle outside a turning fan spans less than a straight angle, from the
+    // fan's last wall round to its first, and the line from the root through the
+    // vertex runs inside the fan. So it lies wholly on one side of the line, and a
+    // path that turns round it turns to that side: the one where the wall the fan
+    // ends with on the kept side (its first, clockwise, for the right) points into
+    // the open half-plane. That wall also bounds what the new root sees there.
+    const std::int32_t wall_end = side_sign < 0 ? mesh.fan_start(fan) : mesh.fan_end(fan);
+    if (!winds) {
+        const std::int32_t wall = side_sign < 0 ? mesh.next(wall_end) : mesh.previous(wall_end);
+        if (side_sign * orientation(root_point, vertex, mesh.point(wall)) <= 0) {
+            return;
+        }
+    }
+    made.sides = static_cast<std::uint8_t>(made.sides | 1 << side);
+    made.from[side] = root_point;
+    const std::int32_t new_root = static_cast<std::int32_t>(roots_.size());
+    roots_.push_back({vertex, g, root, fan});
+    const int target_side = side_sign * orientation(root_point, vertex, target_);
+    const Sweep sweep{new_root, g, vertex, root_point, side_sign, target_side};
+    if (!winds) {
+        // From the wall back to the polygon that holds the continuation.
+        for (std::int32_t at = wall_end, steps = 0; steps < mesh.corner_count(); ++steps) {
+            int after_side, before_side;
+            if (sweep_polygon(sweep, at, after_side, before_side)) {
+                return;
+            }
+            // The continuation lies in this polygon's corner, boundary included.
+            if (side_sign * after_side <= 0 && side_sign * before_side >= 0) {
+                return;
+            }
+            const std::int32_t crossed = side_sign < 0 ? at : mesh.next(at);
+            if (mesh.neighbour(crossed) < 0) {
+                return;
+            }
+            at = side_sign < 0 ? mesh.previous(mesh.twin(crossed)) : mesh.twin(crossed);
+        }
+        return;
+    }
 
-    // The walk starts in the polygon of the fan that holds the line's continuation
-    // beyond the vertex. Where an obstacle holds it instead, a path from the root
-    // turning at the vertex would have to wind round more than a straight angle of
-    // obstacle, which a fan that turns (less than a straight angle outside it) does
-    // not have; only a fan that winds round the vertex more than once is walked from
-    // the polygon that meets the obstacle on the kept side.
+    // A fan that winds round its vertex more than once (layers stacked in plan) is
+    // walked from the polygon that holds the line's continuation, found from the
+    // fan's start, or, where an obstacle holds it, the polygon that meets the
+    // obstacle on the kept side; on towards the kept side while the side crossed
+    // still lies on it.
     std::int32_t at = -1;
     std::int32_t last = mesh.fan_start(fan);
     for (std::int32_t c = last, steps = 0; steps < mesh.corner_count(); ++steps) {
@@ -531,57 +579,19 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
             break;
         }
     }
-    if (mesh.winds(fan)) {
-        if (at < 0) {
-            at = side_sign < 0 ? last : mesh.fan_start(fan);
-        }
-    } else if (at < 0 || !walled(at, root_point, vertex, side_sign)) {
-        return;
+    if (at < 0) {
+        at = side_sign < 0 ? last : mesh.fan_start(fan);
     }
-    made.sides = static_cast<std::uint8_t>(made.sides | 1 << side);
-    made.from[side] = root_point;
-    const std::int32_t new_root = static_cast<std::int32_t>(roots_.size());
-    roots_.push_back({vertex, g, root, fan});
-    const int target_side = side_sign * orientation(root_point, vertex, target_);
-    // Where a side's end is cut by the line, the bound that the successor keeps: its
-    // right bound has the kept part on its left, its left bound on its right.
-    const Bound right_cut = side_sign < 0 ? Bound{vertex, root_point} : Bound{root_point, vertex};
-    const Bound left_cut = side_sign < 0 ? Bound{root_point, vertex} : Bound{vertex, root_point};
     for (std::int32_t steps = 0; steps < mesh.corner_count(); ++steps) {
-        const std::int32_t polygon = mesh.polygon_of(at);
-        if (target_polygons_[polygon] && target_side >= 0) {
-            add_goal(new_root, g + distance(vertex, target_));
+        int after_side, before_side;
+        if (sweep_polygon(sweep, at, after_side, before_side)) {
             return;
         }
-        // The sides that do not touch the vertex, from the one after it round to the
-        // one before it.
-        std::int32_t a = mesh.next(at);
-        int side_a = side_sign * orientation(root_point, vertex, mesh.point(a));
-        const int side_after = side_a;
-        bool grazed = false;
-        while (a != mesh.previous(at)) {
-            const std::int32_t b = mesh.next(a);
-            const int side_b = side_sign * orientation(root_point, vertex, mesh.point(b));
-            if (side_a >= 0 && side_b >= 0 && orientation(mesh.point(a), mesh.point(b), vertex) == 0) {
-                graze(new_root, vertex, g, a, b, !grazed, true);
-                grazed = true;
-            } else {
-                grazed = false;
-                if (!dead_end(mesh.neighbour(b)) && !((side_a < 0 && side_b <= 0) || (side_a <= 0 && side_b < 0))) {
-                    add_successor(new_root, vertex, g, b,
-                                  {side_a >= 0, side_b >= 0, side_a >= 0 ? Bound{vertex, mesh.point(a)} : right_cut,
-                                   side_b >= 0 ? Bound{vertex, mesh.point(b)} : left_cut});
-                }
-            }
-            a = b;
-            side_a = side_b;
-        }
-        // On round the vertex towards the kept side (clockwise for the right), while
-        // the side crossed still lies on it: on the line, it lies along the
-        // continuation only where the walk starts; later it points back.
+        // On the line, the side crossed lies along the continuation only where the
+        // walk starts; later it points back.
         const std::int32_t crossed = side_sign < 0 ? mesh.next(at) : at;
         const std::int32_t far = side_sign < 0 ? mesh.next(at) : mesh.previous(at);
-        const int far_side = far == mesh.next(at) ? side_after : side_a;
+        const int far_side = side_sign < 0 ? after_side : before_side;
         const bool along = far_side == 0 && steps == 0 && continues(root_point, vertex, mesh.point(far));
         if ((far_side <= 0 && !along) || mesh.neighbour(crossed) < 0) {
             return;
@@ -590,29 +600,47 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     }
 }
 
-// Whether the fan, walked from the polygon corner `at` that holds the continuation
-// of the line from `root` through `vertex` towards side `side_sign` of that line,
-// meets a wall strictly inside the open half-plane on that side. Only then does an
-// obstacle press on a path from the root that turns there: a contiguous obstacle
-// outside a turning fan lies wholly on one side of the line, and where the walk comes
-// round to the line behind the vertex without a wall, the root sees every point of
-// that side near the vertex, so a turn there is never shorter than the way past it.
-bool ShortestPathFinder::walled(std::int32_t at, XY root, XY vertex, int side_sign) const noexcept {
+// One polygon of a turn's walk, through its corner `at` at the new root: the goal
+// where it holds the target on the kept side or the line (then true: nothing from
+// the new root is shorter), else the successors across its sides that do not touch
+// the vertex, clipped to the kept side. `after_side` and `before_side` are the sides
+// of the line (kept: 1) on which the corners after and before `at` lie.
+bool ShortestPathFinder::sweep_polygon(const Sweep& sweep, std::int32_t at, int& after_side, int& before_side) {
     const MeshIndex& mesh = *mesh_;
-    for (std::int32_t steps = 0; steps < mesh.corner_count(); ++steps) {
-        const std::int32_t crossed = side_sign < 0 ? mesh.next(at) : at;
-        const std::int32_t far = side_sign < 0 ? mesh.next(at) : mesh.previous(at);
-        const int far_side = side_sign * orientation(root, vertex, mesh.point(far));
-        // A side along the continuation is crossed only where the walk starts; on the
-        // line later, it lies along the way back to the root.
-        if (far_side < 0 || (far_side == 0 && !(steps == 0 && continues(root, vertex, mesh.point(far))))) {
-            return false;
-        }
-        if (mesh.neighbour(crossed) < 0) {
-            return far_side > 0;
-        }
-        at = side_sign < 0 ? mesh.twin(crossed) : mesh.previous(mesh.twin(crossed));
+    const XY vertex = sweep.vertex;
+    const int side_sign = sweep.side_sign;
+    if (target_polygons_[mesh.polygon_of(at)] && sweep.target_side >= 0) {
+        add_goal(sweep.root, sweep.g + distance(vertex, target_));
+        return true;
     }
+    // Where a side's end is cut by the line, the bound that the successor keeps: its
+    // right bound has the kept part on its left, its left bound on its right.
+    const Bound right_cut = side_sign < 0 ? Bound{vertex, sweep.old_root} : Bound{sweep.old_root, vertex};
+    const Bound left_cut = side_sign < 0 ? Bound{sweep.old_root, vertex} : Bound{vertex, sweep.old_root};
+    // The sides that do not touch the vertex, from the one after it round to the one
+    // before it.
+    std::int32_t a = mesh.next(at);
+    int side_a = side_sign * orientation(sweep.old_root, vertex, mesh.point(a));
+    after_side = side_a;
+    bool grazed = false;
+    while (a != mesh.previous(at)) {
+        const std::int32_t b = mesh.next(a);
+        const int side_b = side_sign * orientation(sweep.old_root, vertex, mesh.point(b));
+        if (side_a >= 0 && side_b >= 0 && orientation(mesh.point(a), mesh.point(b), vertex) == 0) {
+            graze(sweep.root, vertex, sweep.g, a, b, !grazed, true);
+            grazed = true;
+        } else {
+            grazed = false;
+            if (!dead_end(mesh.neighbour(b)) && !((side_a < 0 && side_b <= 0) || (side_a <= 0 && side_b < 0))) {
+                add_successor(sweep.root, vertex, sweep.g, b,
+                              {side_a >= 0, side_b >= 0, side_a >= 0 ? Bound{vertex, mesh.point(a)} : right_cut,
+                               side_b >= 0 ? Bound{vertex, mesh.point(b)} : left_cut});
+            }
+        }
+        a = b;
+        side_a = side_b;
+    }
+    before_side = side_a;
     return false;
 }
 

@@ -97,12 +97,23 @@ private:
     std::int32_t mark_polygons(std::int32_t polygon, XY point, std::vector<std::uint8_t>& marks,
                                std::vector<std::int32_t>& marked);
     void expand(const Node& node);
+    // A turn's walk round the new root's vertex: the new root, its cost, its point, the
+    // old root's point, the kept side of the line through both, and the target's side.
+    struct Sweep {
+        std::int32_t root;
+        double g;
+        XY vertex;
+        XY old_root;
+        int side_sign;
+        int target_side;
+    };
     void turn(std::int32_t root, XY root_point, double g, std::int32_t corner, int side_sign);
+    bool sweep_polygon(const Sweep& sweep, std::int32_t at, int& after_side, int& before_side);
     void graze(std::int32_t root, XY root_point, double g, std::int32_t from, std::int32_t to, bool at_from,
                bool at_to);
     bool dead_end(std::int32_t polygon) const noexcept;
     bool wraps_to_line(std::int32_t corner, XY root, int polygon_side) const noexcept;
-    bool walled(std::int32_t at, XY root, XY vertex, int side_sign) const noexcept;
+    bool comes_round(std::int32_t corner, XY root, int polygon_side) const noexcept;
     bool add_successor(std::int32_t root, XY root_point, double g, std::int32_t side, const Clip& clip);
     void add_goal(std::int32_t root, double cost);
     void push(const Node& node);
