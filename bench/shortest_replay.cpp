@@ -6,6 +6,7 @@
 // with such a file (relative 1e-12), for changes of the search that must keep them.
 //
 // Usage: walkmesh_shortest_replay WORKLOAD [--rounds N] [--lengths FILE] [--check FILE]
+//        [--only QUERY] [--every K]  (one query, or every K-th)
 //
 // WORKLOAD, native byte order: "WMSHORTS", the vertex, polygon, corner and query
 // counts as unsigned 64-bit integers, the vertices (x, y float64), the polygon
@@ -105,16 +106,22 @@ int main(int argc, char** argv) {
     }
     int rounds = 3;
     std::string lengths_out, check_in;
-    long only = -1;
+    long only = -1, every = 1;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--rounds") rounds = std::atoi(argv[i + 1]);
         else if (option == "--lengths") lengths_out = argv[i + 1];
         else if (option == "--check") check_in = argv[i + 1];
         else if (option == "--only") only = std::atol(argv[i + 1]);
+        else if (option == "--every") every = std::atol(argv[i + 1]);
     }
     Workload w = read_workload(argv[1]);
     if (only >= 0) w.queries = {w.queries[static_cast<std::size_t>(only)]};
+    if (every > 1) {
+        std::vector<Query> kept;
+        for (std::size_t i = 0; i < w.queries.size(); i += static_cast<std::size_t>(every)) kept.push_back(w.queries[i]);
+        w.queries = kept;
+    }
     const MeshIndex mesh(MeshView{w.vertices, w.offsets, w.corners, w.neighbours});
     ShortestPathFinder finder;
     const std::size_t count = w.queries.size();
