@@ -278,7 +278,17 @@ bool ShortestPathFinder::find(const MeshIndex& mesh, std::int64_t start_polygon,
 void ShortestPathFinder::push(const Node& node) {
     const std::int32_t index = static_cast<std::int32_t>(nodes_.size());
     nodes_.push_back(node);
-    open_.push_back({node.f, node.g, index, node.polygon < 0});
+    if (node.polygon >= 0) {
+        // The side it enters by, as the polygon numbers it, runs from its right end's
+        // corner to the one before.
+        const MeshIndex& mesh = *mesh_;
+        const XY a = mesh.point(node.side);
+        const XY b = mesh.point(mesh.previous(node.side));
+        const XY right = node.ends & right_is_corner ? a : crossing(node.right.from, node.right.to, a, b);
+        const XY left = node.ends & left_is_corner ? b : crossing(node.left.from, node.left.to, a, b);
+        nodes_.back().f = node.g + estimate(roots_[node.root].point, right, left, a, b, target_);
+    }
+    open_.push_back({nodes_.back().f, node.g, index, node.polygon < 0});
     std::push_heap(open_.begin(), open_.end(), [](const Queued& a, const Queued& b) {
         if (a.f != b.f) {
             return a.f > b.f;
@@ -306,12 +316,10 @@ bool ShortestPathFinder::add_successor(std::int32_t root, XY root_point, double 
     if (orientation(a, b, root_point) == 0) {
         return false;
     }
-    const XY right = clip.right_is_corner ? a : crossing(clip.right.from, clip.right.to, a, b);
-    const XY left = clip.left_is_corner ? b : crossing(clip.left.from, clip.left.to, a, b);
     const std::uint8_t ends = static_cast<std::uint8_t>((clip.right_is_corner ? right_is_corner : 0) |
                                                         (clip.left_is_corner ? left_is_corner : 0));
-    pending_.push_back({clip.right, clip.left, g, g + estimate(root_point, right, left, a, b, target_), root,
-                        mesh.neighbour(side), mesh.twin(side), ends});
+    // The estimate waits for push(): a node expanded at once never needs it.
+    pending_.push_back({clip.right, clip.left, g, 0.0, root, mesh.neighbour(side), mesh.twin(side), ends});
     ++counts_.generated;
     return true;
 }

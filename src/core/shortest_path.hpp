@@ -64,7 +64,7 @@ private:
         Bound right;
         Bound left;
         double g;
-        double f;
+        double f;  // set by push(): a node expanded at once needs none
         std::int32_t root;
         std::int32_t polygon;  // -1: the target reached from this root at cost f
         std::int32_t side;
@@ -78,7 +78,7 @@ private:
         std::int32_t fan;  // -1 for the start
     };
     struct Queued {
-        double f;
+        double f;  // set by push(): a node expanded at once needs none
         double g;
         std::int32_t node;
         bool goal;
