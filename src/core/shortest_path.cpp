@@ -401,45 +401,64 @@ void ShortestPathFinder::expand(const Node& node) {
     if ((node.ends & right_is_corner) && mesh.turning(mesh.fan(right_corner))) {
         if (right_side_[1] <= 0) {
             turn(node.root, root, node.g, right_corner, -1);
-        } else if (dead_end(mesh.neighbour(chain_[1])) && comes_round(right_corner, root, 1)) {
-            turn(node.root, root, node.g, right_corner, -1);
-            turn(node.root, root, node.g, right_corner, 1);
+        } else if (dead_end(mesh.neighbour(chain_[1]))) {
+            turn_either_way(node, root, right_corner, 1);
         }
     }
     const std::int32_t left_corner = chain_[size - 1];
     if ((node.ends & left_is_corner) && mesh.turning(mesh.fan(left_corner))) {
         if (left_side_[size - 2] >= 0) {
             turn(node.root, root, node.g, left_corner, 1);
-        } else if (dead_end(mesh.neighbour(left_corner)) && comes_round(left_corner, root, -1)) {
-            turn(node.root, root, node.g, left_corner, 1);
-            turn(node.root, root, node.g, left_corner, -1);
+        } else if (dead_end(mesh.neighbour(left_corner))) {
+            turn_either_way(node, root, left_corner, -1);
         }
     }
     // Corners where a bounding line touches the polygon from inside and leaves it.
     for (std::int32_t i = 1; i + 1 < size; ++i) {
         const std::int32_t touched = chain_[i];
         if (right_side_[i] == 0 && right_side_[i - 1] < 0 && right_side_[i + 1] > 0 && left_side_[i] <= 0 &&
-            dead_end(mesh.neighbour(chain_[i + 1])) && mesh.turning(mesh.fan(touched)) && comes_round(touched, root, 1)) {
-            turn(node.root, root, node.g, touched, -1);
-            turn(node.root, root, node.g, touched, 1);
+            dead_end(mesh.neighbour(chain_[i + 1])) && mesh.turning(mesh.fan(touched))) {
+            turn_either_way(node, root, touched, 1);
         }
         if (left_side_[i] == 0 && left_side_[i + 1] > 0 && left_side_[i - 1] < 0 && right_side_[i] >= 0 &&
-            dead_end(mesh.neighbour(touched)) && mesh.turning(mesh.fan(touched)) && comes_round(touched, root, -1)) {
-            turn(node.root, root, node.g, touched, 1);
-            turn(node.root, root, node.g, touched, -1);
+            dead_end(mesh.neighbour(touched)) && mesh.turning(mesh.fan(touched))) {
+            turn_either_way(node, root, touched, -1);
         }
     }
 }
 
-// Whether a corner whose polygon's next side round it leads nowhere may be turned at
-// to both sides. Only a fan that winds round its vertex more than once is walked for
-// it (wraps_to_line): in any other, turn() itself finds in constant time whether the
-// path may turn there, and a turn into a polygon that leads nowhere adds nothing.
-bool ShortestPathFinder::comes_round(std::int32_t corner, XY root, int polygon_side) const noexcept {
+// At a corner where the polygon's next side round it leads nowhere and the line from
+// the root leaves the polygon, the path may turn to either side: to the one the
+// obstacle outside the fan lies on, found in constant time, or, in a fan that winds
+// round its vertex more than once, to both, where the fan comes round to the line
+// (`polygon_side`: the polygon's side of the line).
+void ShortestPathFinder::turn_either_way(const Node& node, XY root, std::int32_t corner, int polygon_side) {
     if (!mesh_->winds(mesh_->fan(corner))) {
-        return true;
+        turn(node.root, root, node.g, corner, 0);
+    } else if (wraps_to_line(corner, root, polygon_side)) {
+        turn(node.root, root, node.g, corner, -polygon_side);
+        turn(node.root, root, node.g, corner, polygon_side);
     }
-    return wraps_to_line(corner, root, polygon_side);
+}
+
+// The side of the line from `root` through the vertex of `corner` (in a turning fan
+// that does not wind round it) on which the obstacle outside the fan lies: 1 left, -1
+// right. It spans less than a straight angle, from the fan's last wall round to its
+// first, and the line runs inside the fan (the way the root came in by, on to the
+// vertex, lies in it), so it lies wholly on one side, and a path that turns round it
+// turns to that side. 0 where neither wall points into an open half-plane: the
+// obstacle then lies ahead, and no path from the root turns there.
+int ShortestPathFinder::obstacle_side(std::int32_t corner, XY root) const noexcept {
+    const MeshIndex& mesh = *mesh_;
+    const std::int32_t fan = mesh.fan(corner);
+    const XY vertex = mesh.point(corner);
+    if (orientation(root, vertex, mesh.point(mesh.previous(mesh.fan_end(fan)))) > 0) {
+        return 1;
+    }
+    if (orientation(root, vertex, mesh.point(mesh.next(mesh.fan_start(fan)))) < 0) {
+        return -1;
+    }
+    return 0;
 }
 
 // Whether the fan of `corner`'s vertex, walked from its polygon away from the line
@@ -491,14 +510,15 @@ void ShortestPathFinder::graze(std::int32_t root, XY root_point, double g, std::
     const std::int32_t next_side = beyond ? from : mesh.next(to);
     if ((beyond ? at_from : at_to) && mesh.turning(mesh.fan(far)) && dead_end(mesh.neighbour(next_side)) &&
         orientation(mesh.point(mesh.previous(next_side)), mesh.point(next_side), root_point) != 0 &&
-        comes_round(far, root_point, -away)) {
+        (!mesh.winds(mesh.fan(far)) || wraps_to_line(far, root_point, -away))) {
         turn(root, root_point, g, far, -away);
     }
 }
 
 // The path turns at `corner`: the new root sees what lies beyond the line from the
 // old root through it, on the right of that line for `side_sign` -1, on its left for
-// 1. That half-plane is searched polygon by polygon round the vertex, through the
+// 1, on the side the obstacle lies on for 0 (in a fan that does not wind round its
+// vertex). That half-plane is searched polygon by polygon round the vertex, through the
 // neighbour table, between the line's continuation and the obstacle that the path
 // turns round. Where no obstacle presses from the kept side, the old root sees that
 // side of the vertex itself, and no turn is made.
@@ -517,27 +537,22 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     if (best_[fan] == unreached) {
         best_touched_.push_back(fan);
     }
-    const std::size_t side = side_sign < 0 ? 0 : 1;
     TurnsMade& made = turns_made_[fan];
     if (g < best_[fan]) {
         best_[fan] = g;
         made.sides = 0;
-    } else if ((made.sides >> side & 1) && made.from[side] == root_point) {
-        return;
     }
     const bool winds = mesh.winds(fan);
-    // The obstacle outside a turning fan spans less than a straight angle, from the
-    // fan's last wall round to its first, and the line from the root through the
-    // vertex runs inside the fan. So it lies wholly on one side of the line, and a
-    // path that turns round it turns to that side: the one where the wall the fan
-    // ends with on the kept side (its first, clockwise, for the right) points into
-    // the open half-plane. That wall also bounds what the new root sees there.
-    const std::int32_t wall_end = side_sign < 0 ? mesh.fan_start(fan) : mesh.fan_end(fan);
     if (!winds) {
-        const std::int32_t wall = side_sign < 0 ? mesh.next(wall_end) : mesh.previous(wall_end);
-        if (side_sign * orientation(root_point, vertex, mesh.point(wall)) <= 0) {
+        const int obstacle = obstacle_side(corner, root_point);
+        if (obstacle == 0 || (side_sign != 0 && obstacle != side_sign)) {
             return;
         }
+        side_sign = obstacle;
+    }
+    const std::size_t side = side_sign < 0 ? 0 : 1;
+    if ((made.sides >> side & 1) && made.from[side] == root_point) {
+        return;
     }
     made.sides = static_cast<std::uint8_t>(made.sides | 1 << side);
     made.from[side] = root_point;
@@ -546,7 +561,10 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     const int target_side = side_sign * orientation(root_point, vertex, target_);
     const Sweep sweep{new_root, g, vertex, root_point, side_sign, target_side};
     if (!winds) {
-        // From the wall back to the polygon that holds the continuation.
+        // From the fan's wall on the kept side (its first, clockwise, for the right),
+        // which bounds what the new root sees there, back to the polygon that holds
+        // the continuation.
+        const std::int32_t wall_end = side_sign < 0 ? mesh.fan_start(fan) : mesh.fan_end(fan);
         for (std::int32_t at = wall_end, steps = 0; steps < mesh.corner_count(); ++steps) {
             int after_side, before_side;
             if (sweep_polygon(sweep, at, after_side, before_side)) {

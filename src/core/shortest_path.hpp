@@ -113,7 +113,8 @@ private:
                bool at_to);
     bool dead_end(std::int32_t polygon) const noexcept;
     bool wraps_to_line(std::int32_t corner, XY root, int polygon_side) const noexcept;
-    bool comes_round(std::int32_t corner, XY root, int polygon_side) const noexcept;
+    void turn_either_way(const Node& node, XY root, std::int32_t corner, int polygon_side);
+    int obstacle_side(std::int32_t corner, XY root) const noexcept;
     bool add_successor(std::int32_t root, XY root_point, double g, std::int32_t side, const Clip& clip);
     void add_goal(std::int32_t root, double cost);
     void push(const Node& node);
