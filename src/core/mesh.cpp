@@ -21,7 +21,9 @@ bool points_down(XY from, XY to) noexcept { return to.y < from.y || (to.y == fro
 
 }  // namespace
 
-MeshIndex::MeshIndex(const MeshView& mesh) {
+MeshIndex::MeshIndex(const MeshView& mesh) : MeshIndex(mesh, Unmerged{}) { merge_polygons(mesh.vertices); }
+
+MeshIndex::MeshIndex(const MeshView& mesh, Unmerged) {
     if (mesh.vertices.size() % 2 != 0) {
         throw MeshFault("vertices must hold an x and a y per vertex, not " + std::to_string(mesh.vertices.size()) +
                         " numbers");

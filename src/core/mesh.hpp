@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -47,6 +48,15 @@ public:
     // vertices or do not name each other back.
     explicit MeshIndex(const MeshView& mesh);
 
+    // The index the shortest-path search runs on: this mesh's polygons merged across
+    // the sides the neighbour table joins into larger convex polygons (the same free
+    // space, vertices, walls and joins, in fewer and larger pieces), or this index
+    // where nothing merges; and the polygon of it that holds each polygon of this one.
+    const MeshIndex& merged() const noexcept { return merged_ ? *merged_ : *this; }
+    std::int32_t merged_polygon(std::int32_t polygon) const noexcept {
+        return merged_ ? merged_of_[polygon] : polygon;
+    }
+
     std::int32_t polygon_count() const noexcept { return static_cast<std::int32_t>(offsets_.size() - 1); }
     std::int32_t corner_count() const noexcept { return static_cast<std::int32_t>(points_.size()); }
     std::int32_t first(std::int32_t polygon) const noexcept { return offsets_[polygon]; }
@@ -86,9 +96,13 @@ public:
     bool contains(std::int32_t polygon, XY point) const noexcept;
 
 private:
+    // Builds the index only, without merging (for the merged index itself).
+    struct Unmerged {};
+    MeshIndex(const MeshView& mesh, Unmerged);
     void check_polygon(std::int32_t polygon) const;
     void join_sides();
     void build_fans();
+    void merge_polygons(std::span<const double> vertices);
 
     std::vector<std::int32_t> offsets_;
     std::vector<XY> points_;
@@ -104,6 +118,8 @@ private:
     std::vector<std::int32_t> fan_start_;
     std::vector<std::int32_t> fan_end_;
     std::int32_t max_polygon_size_ = 0;
+    std::unique_ptr<const MeshIndex> merged_;
+    std::vector<std::int32_t> merged_of_;
 };
 
 }  // namespace walkmesh

@@ -132,8 +132,7 @@ void ShortestPathFinder::reset(const MeshIndex& mesh) {
     mesh_ = &mesh;
 }
 
-std::int32_t ShortestPathFinder::holding_polygon(std::int32_t polygon, XY point) const noexcept {
-    const MeshIndex& mesh = *mesh_;
+std::int32_t ShortestPathFinder::holding_polygon(const MeshIndex& mesh, std::int32_t polygon, XY point) noexcept {
     if (mesh.contains(polygon, point)) {
         return polygon;
     }
@@ -176,33 +175,40 @@ std::int32_t ShortestPathFinder::mark_polygons(std::int32_t polygon, XY point, s
 
 bool ShortestPathFinder::find(const MeshIndex& mesh, std::int64_t start_polygon, XY start,
                               std::int64_t target_polygon, XY target) {
-    reset(mesh);
+    // The search runs on the merged polygons; the points are checked against the
+    // mesh's own.
+    reset(mesh.merged());
+    // Messages are made only for a query that is refused.
     const auto check = [&](std::int64_t polygon, XY point, const char* role) -> std::int32_t {
-        std::string message = "the ";
-        message += role;
+        const auto refuse = [&](const std::string& why) {
+            throw PointFault(std::string("the ") + role + why, role);
+        };
         if (polygon < 0 || polygon >= mesh.polygon_count()) {
-            message += " polygon " + std::to_string(polygon) + " is outside the mesh (" +
-                       std::to_string(mesh.polygon_count()) + " polygons)";
-            throw PointFault(message, role);
+            refuse(" polygon " + std::to_string(polygon) + " is outside the mesh (" +
+                   std::to_string(mesh.polygon_count()) + " polygons)");
         }
-        message += " point " + point_text(point);
         if (!supported_coordinate(point.x) || !supported_coordinate(point.y)) {
-            message += " must be finite, with coordinates at most 2^480 in magnitude";
-            throw PointFault(message, role);
+            refuse(" point " + point_text(point) + " must be finite, with coordinates at most 2^480 in magnitude");
         }
-        const std::int32_t holder = holding_polygon(static_cast<std::int32_t>(polygon), point);
+        const std::int32_t holder = holding_polygon(mesh, static_cast<std::int32_t>(polygon), point);
         if (holder < 0) {
-            message += " is not in polygon " + std::to_string(polygon);
-            throw PointFault(message, role);
+            refuse(" point " + point_text(point) + " is not in polygon " + std::to_string(polygon));
         }
-        return holder;
+        return mesh.merged_polygon(holder);
     };
-    start_polygon = check(start_polygon, start, "start");
-    target_polygon = check(target_polygon, target, "target");
+    const std::int32_t start_in = check(start_polygon, start, "start");
+    const std::int32_t target_in = check(target_polygon, target, "target");
     start_ = start;
     target_ = target;
-    mark_polygons(static_cast<std::int32_t>(target_polygon), target, target_polygons_, target_marked_);
-    mark_polygons(static_cast<std::int32_t>(start_polygon), start, start_polygons_, start_marked_);
+    return search(start_in, target_in);
+}
+
+bool ShortestPathFinder::search(std::int32_t start_polygon, std::int32_t target_polygon) {
+    const MeshIndex& mesh = *mesh_;
+    const XY start = start_;
+    const XY target = target_;
+    mark_polygons(target_polygon, target, target_polygons_, target_marked_);
+    mark_polygons(start_polygon, start, start_polygons_, start_marked_);
     for (const std::int32_t polygon : start_marked_) {
         // One convex polygon holds both: the straight segment.
         if (target_polygons_[polygon]) {

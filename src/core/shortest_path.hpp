@@ -93,7 +93,8 @@ private:
     };
 
     void reset(const MeshIndex& mesh);
-    std::int32_t holding_polygon(std::int32_t polygon, XY point) const noexcept;
+    bool search(std::int32_t start_polygon, std::int32_t target_polygon);
+    static std::int32_t holding_polygon(const MeshIndex& mesh, std::int32_t polygon, XY point) noexcept;
     std::int32_t mark_polygons(std::int32_t polygon, XY point, std::vector<std::uint8_t>& marks,
                                std::vector<std::int32_t>& marked);
     void expand(const Node& node);

@@ -535,6 +535,50 @@ TEST(MeshIndex, RefusesMalformedDescriptions) {
     EXPECT_NE(joined.fan(1), joined.fan(2));
 }
 
+// The merged index the search runs on: the same walls (so the same free space and
+// vertices) in fewer convex polygons, each holding the polygons merged into it.
+TEST(MeshIndex, MergedPolygonsKeepTheWallsAndHoldTheirParts) {
+    const auto walls = [](const MeshIndex& index) {
+        std::vector<std::pair<std::pair<double, double>, std::pair<double, double>>> found;
+        for (std::int32_t c = 0; c < index.corner_count(); ++c) {
+            if (index.neighbour(c) < 0) {
+                const XY a = index.point(index.previous(c)), b = index.point(c);
+                found.push_back({{a.x, a.y}, {b.x, b.y}});
+            }
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        const TestMesh mesh = seed % 2 ? triangle_map(seed, 8, 7) : rectangle_map(seed, 10, 8);
+        const MeshIndex index(mesh.view());
+        const MeshIndex& merged = index.merged();
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        EXPECT_LT(merged.polygon_count(), index.polygon_count());
+        EXPECT_LE(merged.max_polygon_size(), 16);
+        EXPECT_EQ(walls(merged), walls(index));
+        for (std::int32_t p = 0; p < index.polygon_count(); ++p) {
+            for (std::int32_t c = index.first(p); c < index.end(p); ++c) {
+                EXPECT_TRUE(merged.contains(index.merged_polygon(p), index.point(c))) << "polygon " << p;
+            }
+        }
+    }
+}
+
+// Two polygons joined by two collinear sides (each with a straight corner where the
+// sides meet) are left apart: their union would hold a side inside it.
+TEST(MeshIndex, PolygonsJoinedTwiceAreNotMerged) {
+    TestMesh slab;
+    slab.vertices = {0, 0, 1, 0, 2, 0, 2, 1, 0, 1, 0, -1, 2, -1};
+    slab.polygons = {{0, 1, 2, 3, 4}, {0, 5, 6, 2, 1}};
+    slab.finish();
+    const MeshIndex index(slab.view());
+    EXPECT_EQ(index.merged().polygon_count(), 2);
+    ShortestPathFinder finder;
+    ASSERT_TRUE(finder.find(index, 0, {0.5, 0.75}, 1, {1.5, -0.75}));
+    EXPECT_DOUBLE_EQ(finder.length(), std::hypot(1.0, 1.5));
+}
+
 // Points within a few units in the last place of the line y = x through (12, 12)
 // and (24, 24): their side is the sign of y - x, which rounding in a plain
 // evaluation of the determinant gets wrong.
