@@ -108,6 +108,29 @@ MeshIndex::MeshIndex(const MeshView& mesh, Unmerged) {
     }
     join_sides();
     build_fans();
+    pack();
+}
+
+// The corners' points, neighbours, twins and fans move into one record each, with
+// the flags the search reads beside them.
+void MeshIndex::pack() {
+    corners_.resize(points_.size());
+    for (std::int32_t c = 0; c < corner_count(); ++c) {
+        const std::int32_t fan = fan_[c];
+        const std::int32_t across = neighbour_[c];
+        std::uint32_t flags = turning_[fan] != 0 ? turning_fan : 0;
+        flags |= turning_[fan] == 2 ? winding_fan : 0;
+        flags |= across < 0 || open_sides_[across] == 1 ? leads_nowhere : 0;
+        corners_[c] = {points_[c], across, twin_[c], fan, flags};
+    }
+    walls_.resize(fan_start_.size());
+    for (std::size_t fan = 0; fan < walls_.size(); ++fan) {
+        walls_[fan] = {points_[next_[fan_start_[fan]]], points_[previous_[fan_end_[fan]]]};
+    }
+    std::vector<XY>().swap(points_);
+    std::vector<std::int32_t>().swap(neighbour_);
+    std::vector<std::int32_t>().swap(twin_);
+    std::vector<std::int32_t>().swap(fan_);
 }
 
 void MeshIndex::check_polygon(std::int32_t polygon) const {
@@ -254,7 +277,7 @@ void MeshIndex::build_fans() {
 
 bool MeshIndex::contains(std::int32_t polygon, XY point) const noexcept {
     for (std::int32_t c = first(polygon); c < end(polygon); ++c) {
-        if (orientation(points_[previous_[c]], points_[c], point) < 0) {
+        if (orientation(corners_[previous_[c]].point, corners_[c].point, point) < 0) {
             return false;
         }
     }

@@ -58,27 +58,42 @@ public:
     }
 
     std::int32_t polygon_count() const noexcept { return static_cast<std::int32_t>(offsets_.size() - 1); }
-    std::int32_t corner_count() const noexcept { return static_cast<std::int32_t>(points_.size()); }
+    std::int32_t corner_count() const noexcept { return static_cast<std::int32_t>(previous_.size()); }
     std::int32_t first(std::int32_t polygon) const noexcept { return offsets_[polygon]; }
     std::int32_t end(std::int32_t polygon) const noexcept { return offsets_[polygon + 1]; }
     std::int32_t max_polygon_size() const noexcept { return max_polygon_size_; }
 
-    XY point(std::int32_t corner) const noexcept { return points_[corner]; }
+    // What the search reads of a corner, in one record.
+    struct Corner {
+        XY point;
+        std::int32_t neighbour;
+        std::int32_t twin;
+        std::int32_t fan;
+        std::uint32_t flags;
+    };
+    // Corner flags: its fan turns; its fan winds round the vertex more than once; the
+    // side ending at it is a wall or leads into a polygon with no other open side.
+    static constexpr std::uint32_t turning_fan = 1;
+    static constexpr std::uint32_t winding_fan = 2;
+    static constexpr std::uint32_t leads_nowhere = 4;
+    const Corner& corner(std::int32_t corner) const noexcept { return corners_[corner]; }
+
+    XY point(std::int32_t corner) const noexcept { return corners_[corner].point; }
     std::int32_t polygon_of(std::int32_t corner) const noexcept { return polygon_of_[corner]; }
     // The corners before and after `corner` in its polygon.
     std::int32_t previous(std::int32_t corner) const noexcept { return previous_[corner]; }
     std::int32_t next(std::int32_t corner) const noexcept { return next_[corner]; }
     // The polygon across the side that ends at `corner`, -1 for a wall.
-    std::int32_t neighbour(std::int32_t corner) const noexcept { return neighbour_[corner]; }
+    std::int32_t neighbour(std::int32_t corner) const noexcept { return corners_[corner].neighbour; }
     // That side as the neighbour numbers it (the corner it ends at), -1 for a wall.
-    std::int32_t twin(std::int32_t corner) const noexcept { return twin_[corner]; }
+    std::int32_t twin(std::int32_t corner) const noexcept { return corners_[corner].twin; }
     // Sides of the polygon that are not walls.
     std::int32_t open_sides(std::int32_t polygon) const noexcept { return open_sides_[polygon]; }
 
     // The corners around one vertex that are joined through the neighbour table form a
     // fan; a vertex shared by polygons that are not so joined (a pinch, or layers
     // stacked in plan) has one fan per group.
-    std::int32_t fan(std::int32_t corner) const noexcept { return fan_[corner]; }
+    std::int32_t fan(std::int32_t corner) const noexcept { return corners_[corner].fan; }
     std::int32_t fan_count() const noexcept { return static_cast<std::int32_t>(turning_.size()); }
     // Whether a shortest path may turn at the fan's vertex: the fan is bounded by walls
     // and spans more than a straight angle, so obstacles press from outside.
@@ -91,6 +106,13 @@ public:
     std::int32_t fan_start(std::int32_t fan) const noexcept { return fan_start_[fan]; }
     // The corner of an open fan that comes last: the side ending at it is a wall.
     std::int32_t fan_end(std::int32_t fan) const noexcept { return fan_end_[fan]; }
+    // The far ends of an open fan's walls: of the side starting at fan_start, and of
+    // the side ending at fan_end.
+    struct Walls {
+        XY first;
+        XY last;
+    };
+    const Walls& walls(std::int32_t fan) const noexcept { return walls_[fan]; }
 
     // Whether `point` lies in the polygon, its boundary included (exact).
     bool contains(std::int32_t polygon, XY point) const noexcept;
@@ -102,6 +124,7 @@ private:
     void check_polygon(std::int32_t polygon) const;
     void join_sides();
     void build_fans();
+    void pack();
     void merge_polygons(std::span<const double> vertices);
 
     std::vector<std::int32_t> offsets_;
@@ -117,6 +140,8 @@ private:
     std::vector<std::uint8_t> turning_;
     std::vector<std::int32_t> fan_start_;
     std::vector<std::int32_t> fan_end_;
+    std::vector<Walls> walls_;
+    std::vector<Corner> corners_;
     std::int32_t max_polygon_size_ = 0;
     std::unique_ptr<const MeshIndex> merged_;
     std::vector<std::int32_t> merged_of_;

@@ -51,15 +51,15 @@ void MeshIndex::merge_polygons(std::span<const double> vertices) {
 
     std::vector<std::int32_t> sides;
     for (std::int32_t c = 0; c < corners; ++c) {
-        if (neighbour_[c] >= 0 && c < twin_[c]) {
+        if (neighbour(c) >= 0 && c < twin(c)) {
             sides.push_back(c);
         }
     }
     // Squared lengths order the sides as their lengths do.
     std::vector<double> length(static_cast<std::size_t>(corners));
     for (const std::int32_t c : sides) {
-        const XY a = points_[previous_[c]];
-        const XY b = points_[c];
+        const XY a = point(previous_[c]);
+        const XY b = point(c);
         length[c] = (b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y);
     }
     std::stable_sort(sides.begin(), sides.end(), [&](std::int32_t a, std::int32_t b) { return length[a] > length[b]; });
@@ -67,7 +67,7 @@ void MeshIndex::merge_polygons(std::span<const double> vertices) {
     bool merged_any = false;
     for (const std::int32_t side : sides) {
         const std::int32_t c = ends_at[side];
-        const std::int32_t d = ends_at[twin_[side]];
+        const std::int32_t d = ends_at[twin(side)];
         const std::int32_t p = find(polygon_of_[c]);
         const std::int32_t q = find(polygon_of_[d]);
         if (p == q || size[p] + size[q] - 2 > most_corners) {
@@ -81,8 +81,8 @@ void MeshIndex::merge_polygons(std::span<const double> vertices) {
         // boundary would fold back there, which the test at the ends refuses.
         const std::int32_t u = previous[c];
         const std::int32_t q_at_c = previous[d];
-        if (!convex_corner(points_[previous[u]], points_[u], points_[next[d]]) ||
-            !convex_corner(points_[previous[q_at_c]], points_[c], points_[next[c]])) {
+        if (!convex_corner(point(previous[u]), point(u), point(next[d])) ||
+            !convex_corner(point(previous[q_at_c]), point(c), point(next[c]))) {
             continue;
         }
         next[u] = next[d];
@@ -123,7 +123,7 @@ void MeshIndex::merge_polygons(std::span<const double> vertices) {
         std::int32_t c = start;
         do {
             merged_corners.push_back(vertex_of_[c]);
-            const std::int32_t across = neighbour_[side_of[c]];
+            const std::int32_t across = neighbour(side_of[c]);
             neighbours.push_back(across < 0 ? -1 : merged_of_[across]);
             c = next[c];
         } while (c != start);

@@ -95,8 +95,8 @@ std::string point_text(XY point) {
 void ShortestPathFinder::reset(const MeshIndex& mesh) {
     // Every entry a query set is listed, so the tables are clean for any mesh after this.
     for (const std::int32_t fan : best_touched_) {
-        if (static_cast<std::size_t>(fan) < best_.size()) {
-            best_[fan] = unreached;
+        if (static_cast<std::size_t>(fan) < fans_.size()) {
+            fans_[fan].best = unreached;
         }
     }
     for (const std::int32_t polygon : target_marked_) {
@@ -112,8 +112,7 @@ void ShortestPathFinder::reset(const MeshIndex& mesh) {
     best_touched_.clear();
     target_marked_.clear();
     start_marked_.clear();
-    best_.resize(static_cast<std::size_t>(mesh.fan_count()), unreached);
-    turns_made_.resize(static_cast<std::size_t>(mesh.fan_count()));
+    fans_.resize(static_cast<std::size_t>(mesh.fan_count()), FanState{unreached, {-1, -1}, 0});
     target_polygons_.resize(static_cast<std::size_t>(mesh.polygon_count()), 0);
     start_polygons_.resize(static_cast<std::size_t>(mesh.polygon_count()), 0);
     const std::size_t corners = static_cast<std::size_t>(mesh.max_polygon_size());
@@ -232,7 +231,7 @@ bool ShortestPathFinder::search(std::int32_t start_polygon, std::int32_t target_
                 }
                 continue;
             }
-            if (!dead_end(mesh.neighbour(c))) {
+            if (!leads_nowhere(c)) {
                 add_successor(0, start, 0.0, c, {true, true, {start, a}, {start, b}});
             }
         }
@@ -261,7 +260,7 @@ bool ShortestPathFinder::search(std::int32_t start_polygon, std::int32_t target_
         }
         // Root-level pruning: the root was since reached at less cost.
         const Root& root = roots_[node.root];
-        if (root.fan >= 0 && root.g > best_[root.fan]) {
+        if (root.fan >= 0 && root.g > fans_[root.fan].best) {
             continue;
         }
         // A node with one successor that keeps its root is expanded at once.
@@ -330,8 +329,11 @@ bool ShortestPathFinder::add_successor(std::int32_t root, XY root_point, double 
     return true;
 }
 
-bool ShortestPathFinder::dead_end(std::int32_t polygon) const noexcept {
-    return polygon < 0 || (mesh_->open_sides(polygon) == 1 && !target_polygons_[polygon]);
+// Whether the side ending at `corner` leads nowhere: it is a wall, or the polygon
+// across it has no other open side and does not hold the target.
+bool ShortestPathFinder::leads_nowhere(std::int32_t corner) const noexcept {
+    const MeshIndex::Corner& record = mesh_->corner(corner);
+    return (record.flags & MeshIndex::leads_nowhere) != 0 && (record.neighbour < 0 || !target_polygons_[record.neighbour]);
 }
 
 void ShortestPathFinder::expand(const Node& node) {
@@ -376,7 +378,7 @@ void ShortestPathFinder::expand(const Node& node) {
             continue;
         }
         grazed = false;
-        if (dead_end(mesh.neighbour(side))) {
+        if (leads_nowhere(side)) {
             continue;
         }
         // Wholly outside a bound, or touching it at one end only.
@@ -404,18 +406,18 @@ void ShortestPathFinder::expand(const Node& node) {
     // fan comes round to it the other way, an obstacle separates the two: the path
     // may turn there to either side.
     const std::int32_t right_corner = chain_[0];
-    if ((node.ends & right_is_corner) && mesh.turning(mesh.fan(right_corner))) {
+    if ((node.ends & right_is_corner) && turns_at(right_corner)) {
         if (right_side_[1] <= 0) {
             turn(node.root, root, node.g, right_corner, -1);
-        } else if (dead_end(mesh.neighbour(chain_[1]))) {
+        } else if (leads_nowhere(chain_[1])) {
             turn_either_way(node, root, right_corner, 1);
         }
     }
     const std::int32_t left_corner = chain_[size - 1];
-    if ((node.ends & left_is_corner) && mesh.turning(mesh.fan(left_corner))) {
+    if ((node.ends & left_is_corner) && turns_at(left_corner)) {
         if (left_side_[size - 2] >= 0) {
             turn(node.root, root, node.g, left_corner, 1);
-        } else if (dead_end(mesh.neighbour(left_corner))) {
+        } else if (leads_nowhere(left_corner)) {
             turn_either_way(node, root, left_corner, -1);
         }
     }
@@ -423,11 +425,11 @@ void ShortestPathFinder::expand(const Node& node) {
     for (std::int32_t i = 1; i + 1 < size; ++i) {
         const std::int32_t touched = chain_[i];
         if (right_side_[i] == 0 && right_side_[i - 1] < 0 && right_side_[i + 1] > 0 && left_side_[i] <= 0 &&
-            dead_end(mesh.neighbour(chain_[i + 1])) && mesh.turning(mesh.fan(touched))) {
+            leads_nowhere(chain_[i + 1]) && turns_at(touched)) {
             turn_either_way(node, root, touched, 1);
         }
         if (left_side_[i] == 0 && left_side_[i + 1] > 0 && left_side_[i - 1] < 0 && right_side_[i] >= 0 &&
-            dead_end(mesh.neighbour(touched)) && mesh.turning(mesh.fan(touched))) {
+            leads_nowhere(touched) && turns_at(touched)) {
             turn_either_way(node, root, touched, -1);
         }
     }
@@ -439,7 +441,7 @@ void ShortestPathFinder::expand(const Node& node) {
 // round its vertex more than once, to both, where the fan comes round to the line
 // (`polygon_side`: the polygon's side of the line).
 void ShortestPathFinder::turn_either_way(const Node& node, XY root, std::int32_t corner, int polygon_side) {
-    if (!mesh_->winds(mesh_->fan(corner))) {
+    if (!(mesh_->corner(corner).flags & MeshIndex::winding_fan)) {
         turn(node.root, root, node.g, corner, 0);
     } else if (wraps_to_line(corner, root, polygon_side)) {
         turn(node.root, root, node.g, corner, -polygon_side);
@@ -455,13 +457,12 @@ void ShortestPathFinder::turn_either_way(const Node& node, XY root, std::int32_t
 // turns to that side. 0 where neither wall points into an open half-plane: the
 // obstacle then lies ahead, and no path from the root turns there.
 int ShortestPathFinder::obstacle_side(std::int32_t corner, XY root) const noexcept {
-    const MeshIndex& mesh = *mesh_;
-    const std::int32_t fan = mesh.fan(corner);
-    const XY vertex = mesh.point(corner);
-    if (orientation(root, vertex, mesh.point(mesh.previous(mesh.fan_end(fan)))) > 0) {
+    const MeshIndex::Corner& record = mesh_->corner(corner);
+    const MeshIndex::Walls& walls = mesh_->walls(record.fan);
+    if (orientation(root, record.point, walls.last) > 0) {
         return 1;
     }
-    if (orientation(root, vertex, mesh.point(mesh.next(mesh.fan_start(fan)))) < 0) {
+    if (orientation(root, record.point, walls.first) < 0) {
         return -1;
     }
     return 0;
@@ -506,17 +507,17 @@ void ShortestPathFinder::graze(std::int32_t root, XY root_point, double g, std::
     // when the root lies before `from`, to its right when beyond `to`.
     const bool beyond = same_direction(mesh.point(from), mesh.point(to), root_point);
     const int away = beyond ? 1 : -1;
-    if (at_from && mesh.turning(mesh.fan(from))) {
+    if (at_from && turns_at(from)) {
         turn(root, root_point, g, from, away);
     }
-    if (at_to && mesh.turning(mesh.fan(to))) {
+    if (at_to && turns_at(to)) {
         turn(root, root_point, g, to, away);
     }
     const std::int32_t far = beyond ? from : to;
     const std::int32_t next_side = beyond ? from : mesh.next(to);
-    if ((beyond ? at_from : at_to) && mesh.turning(mesh.fan(far)) && dead_end(mesh.neighbour(next_side)) &&
+    if ((beyond ? at_from : at_to) && turns_at(far) && leads_nowhere(next_side) &&
         orientation(mesh.point(mesh.previous(next_side)), mesh.point(next_side), root_point) != 0 &&
-        (!mesh.winds(mesh.fan(far)) || wraps_to_line(far, root_point, -away))) {
+        (!(mesh.corner(far).flags & MeshIndex::winding_fan) || wraps_to_line(far, root_point, -away))) {
         turn(root, root_point, g, far, -away);
     }
 }
@@ -537,18 +538,18 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     // another root, but the same turn from the same root is made once. The vertex is
     // reached at cost g even where it is not turned at, so every way on through it at
     // a higher cost is a longer way to the same places.
-    if (g > best_[fan]) {
+    FanState& made = fans_[fan];
+    if (g > made.best) {
         return;
     }
-    if (best_[fan] == unreached) {
+    if (made.best == unreached) {
         best_touched_.push_back(fan);
     }
-    TurnsMade& made = turns_made_[fan];
-    if (g < best_[fan]) {
-        best_[fan] = g;
+    if (g < made.best) {
+        made.best = g;
         made.sides = 0;
     }
-    const bool winds = mesh.winds(fan);
+    const bool winds = (mesh.corner(corner).flags & MeshIndex::winding_fan) != 0;
     if (!winds) {
         const int obstacle = obstacle_side(corner, root_point);
         if (obstacle == 0 || (side_sign != 0 && obstacle != side_sign)) {
@@ -557,11 +558,12 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
         side_sign = obstacle;
     }
     const std::size_t side = side_sign < 0 ? 0 : 1;
-    if ((made.sides >> side & 1) && made.from[side] == root_point) {
+    const std::int32_t from = roots_[root].fan;
+    if ((made.sides >> side & 1) && made.from[side] == from) {
         return;
     }
     made.sides = static_cast<std::uint8_t>(made.sides | 1 << side);
-    made.from[side] = root_point;
+    made.from[side] = from;
     const std::int32_t new_root = static_cast<std::int32_t>(roots_.size());
     roots_.push_back({vertex, g, root, fan});
     const int target_side = side_sign * orientation(root_point, vertex, target_);
@@ -663,7 +665,7 @@ bool ShortestPathFinder::sweep_polygon(const Sweep& sweep, std::int32_t at, int&
             grazed = true;
         } else {
             grazed = false;
-            if (!dead_end(mesh.neighbour(b)) && !((side_a < 0 && side_b <= 0) || (side_a <= 0 && side_b < 0))) {
+            if (!leads_nowhere(b) && !((side_a < 0 && side_b <= 0) || (side_a <= 0 && side_b < 0))) {
                 add_successor(sweep.root, vertex, sweep.g, b,
                               {side_a >= 0, side_b >= 0, side_a >= 0 ? Bound{vertex, mesh.point(a)} : right_cut,
                                side_b >= 0 ? Bound{vertex, mesh.point(b)} : left_cut});

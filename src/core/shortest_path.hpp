@@ -112,7 +112,10 @@ private:
     bool sweep_polygon(const Sweep& sweep, std::int32_t at, int& after_side, int& before_side);
     void graze(std::int32_t root, XY root_point, double g, std::int32_t from, std::int32_t to, bool at_from,
                bool at_to);
-    bool dead_end(std::int32_t polygon) const noexcept;
+    bool leads_nowhere(std::int32_t corner) const noexcept;
+    bool turns_at(std::int32_t corner) const noexcept {
+        return (mesh_->corner(corner).flags & MeshIndex::turning_fan) != 0;
+    }
     bool wraps_to_line(std::int32_t corner, XY root, int polygon_side) const noexcept;
     void turn_either_way(const Node& node, XY root, std::int32_t corner, int polygon_side);
     int obstacle_side(std::int32_t corner, XY root) const noexcept;
@@ -128,14 +131,15 @@ private:
     std::vector<Queued> open_;
     std::vector<Root> roots_;
     std::vector<Node> pending_;
-    // Per fan: the least cost at which it was made a root; reset through best_touched_.
-    std::vector<double> best_;
-    // Per fan: the sides turned to at that least cost, and from which root each.
-    struct TurnsMade {
+    // Per fan: the least cost at which its vertex was reached, the sides turned to at
+    // that cost, and from which root each (the root's fan, -1 for the start); reset
+    // through best_touched_.
+    struct FanState {
+        double best;
+        std::int32_t from[2];
         std::uint8_t sides;
-        XY from[2];
     };
-    std::vector<TurnsMade> turns_made_;
+    std::vector<FanState> fans_;
     std::vector<std::int32_t> best_touched_;
     // Per polygon: whether it holds the target, or the start.
     std::vector<std::uint8_t> target_polygons_;
