@@ -213,7 +213,15 @@ class Batch {
 public:
     using Finder = typename Job::Finder;
     using Point = typename Job::Point;
-    struct Worker {
+    // A search writes its finder's lists and counts all the time, and a worker's points
+    // grow with each query: each worker's own sit on cache lines of their own (two
+    // lines, which some processors fetch in pairs), so that no other worker's writes
+    // take them away.
+    static constexpr std::size_t kOwnLines = 128;
+    struct alignas(kOwnLines) OwnFinder {
+        Finder finder;
+    };
+    struct alignas(kOwnLines) Worker {
         Finder* finder;
         GrowableArray<Point> points;
     };
@@ -226,7 +234,7 @@ public:
           progress_(progress),
           slots_(Table<QuerySlot>::uninitialised(count_, Site::batch)),
           lengths_(Table<double>::uninitialised(Job::has_lengths ? count_ : 0, Site::batch)),
-          chunk_(std::clamp<std::size_t>(count_ / (threads * 16), 1, 64)) {
+          threads_(threads) {
         workers_.reserve(threads);
         finders_.reserve(threads);
     }
@@ -237,8 +245,8 @@ public:
     void add_workers(std::size_t threads) {
         for (std::size_t i = 0; i < threads; ++i) {
             finders_.emplace_back();
-            job_.bind(finders_.back());
-            workers_.push_back(Worker{&finders_.back(), {}});
+            job_.bind(finders_.back().finder);
+            workers_.push_back(Worker{&finders_.back().finder, {}});
         }
     }
 
@@ -339,11 +347,18 @@ private:
         Worker& worker = workers_[index];
         auto last_check = std::chrono::steady_clock::now();
         while (!stop_.load(std::memory_order_relaxed)) {
-            const std::size_t begin = next_.fetch_add(chunk_, std::memory_order_relaxed);
-            if (begin >= count_) {
-                return;
-            }
-            const std::size_t end = std::min(begin + chunk_, count_);
+            // Chunks shrink as the queries run out (a sixteenth of each worker's share of
+            // what is left, at most 64 queries), so that the last queries, however long,
+            // are shared out one by one instead of left to one worker.
+            std::size_t begin = next_.load(std::memory_order_relaxed);
+            std::size_t size;
+            do {
+                if (begin >= count_) {
+                    return;
+                }
+                size = std::clamp<std::size_t>((count_ - begin) / (threads_ * 16), 1, 64);
+            } while (!next_.compare_exchange_weak(begin, begin + size, std::memory_order_relaxed));
+            const std::size_t end = begin + size;
             // Counted once per chunk, so that the workers share no line per query.
             ChunkCount counted(done_count_);
             for (std::size_t query = begin; query < end; ++query) {
@@ -449,8 +464,8 @@ private:
     std::atomic<std::size_t> done_count_{0};
     Table<QuerySlot> slots_;
     Table<double> lengths_;
-    const std::size_t chunk_;
-    std::vector<Finder> finders_;
+    const std::size_t threads_;
+    std::vector<OwnFinder> finders_;
     std::vector<Worker> workers_;
     std::atomic<std::size_t> next_{0};
     // Set by a signal: every worker stops.
