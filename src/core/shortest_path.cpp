@@ -20,6 +20,8 @@ namespace {
 
 constexpr std::uint8_t right_is_corner = 1;
 constexpr std::uint8_t left_is_corner = 2;
+constexpr std::uint8_t right_reversed = 4;
+constexpr std::uint8_t left_reversed = 8;
 constexpr double unreached = std::numeric_limits<double>::infinity();
 
 double distance(XY a, XY b) noexcept {
@@ -289,9 +291,12 @@ void ShortestPathFinder::push(const Node& node) {
         const MeshIndex& mesh = *mesh_;
         const XY a = mesh.point(node.side);
         const XY b = mesh.point(mesh.previous(node.side));
-        const XY right = node.ends & right_is_corner ? a : crossing(node.right.from, node.right.to, a, b);
-        const XY left = node.ends & left_is_corner ? b : crossing(node.left.from, node.left.to, a, b);
-        nodes_.back().f = node.g + estimate(roots_[node.root].point, right, left, a, b, target_);
+        const XY root = roots_[node.root].point;
+        const Bound right_bound = bound(root, node.right, node.ends & right_reversed);
+        const Bound left_bound = bound(root, node.left, node.ends & left_reversed);
+        const XY right = node.ends & right_is_corner ? a : crossing(right_bound.from, right_bound.to, a, b);
+        const XY left = node.ends & left_is_corner ? b : crossing(left_bound.from, left_bound.to, a, b);
+        nodes_.back().f = node.g + estimate(root, right, left, a, b, target_);
     }
     open_.push_back({nodes_.back().f, node.g, index, node.polygon < 0});
     std::push_heap(open_.begin(), open_.end(), [](const Queued& a, const Queued& b) {
@@ -321,10 +326,15 @@ bool ShortestPathFinder::add_successor(std::int32_t root, XY root_point, double 
     if (orientation(a, b, root_point) == 0) {
         return false;
     }
-    const std::uint8_t ends = static_cast<std::uint8_t>((clip.right_is_corner ? right_is_corner : 0) |
-                                                        (clip.left_is_corner ? left_is_corner : 0));
+    // Each bound keeps its point other than the root.
+    const bool right_back = !(clip.right.from == root_point);
+    const bool left_back = !(clip.left.from == root_point);
+    const std::uint8_t ends =
+        static_cast<std::uint8_t>((clip.right_is_corner ? right_is_corner : 0) | (clip.left_is_corner ? left_is_corner : 0) |
+                                  (right_back ? right_reversed : 0) | (left_back ? left_reversed : 0));
     // The estimate waits for push(): a node expanded at once never needs it.
-    pending_.push_back({clip.right, clip.left, g, 0.0, root, mesh.neighbour(side), mesh.twin(side), ends});
+    pending_.push_back({right_back ? clip.right.from : clip.right.to, left_back ? clip.left.from : clip.left.to, g, 0.0,
+                        root, mesh.neighbour(side), mesh.twin(side), ends});
     ++counts_.generated;
     return true;
 }
@@ -339,6 +349,8 @@ bool ShortestPathFinder::leads_nowhere(std::int32_t corner) const noexcept {
 void ShortestPathFinder::expand(const Node& node) {
     const MeshIndex& mesh = *mesh_;
     const XY root = roots_[node.root].point;
+    const Bound right_bound = bound(root, node.right, node.ends & right_reversed);
+    const Bound left_bound = bound(root, node.left, node.ends & left_reversed);
     const std::int32_t polygon = node.polygon;
     const std::int32_t size = mesh.end(polygon) - mesh.first(polygon);
     // The polygon's corners from the entry side's end (the right end's side) round
@@ -348,13 +360,13 @@ void ShortestPathFinder::expand(const Node& node) {
         chain_[i] = corner;
         const XY point = mesh.point(corner);
         right_side_[i] = static_cast<std::int8_t>(
-            i == 0 && (node.ends & right_is_corner) ? 0 : orientation(node.right.from, node.right.to, point));
+            i == 0 && (node.ends & right_is_corner) ? 0 : orientation(right_bound.from, right_bound.to, point));
         left_side_[i] = static_cast<std::int8_t>(
-            i == size - 1 && (node.ends & left_is_corner) ? 0 : orientation(node.left.from, node.left.to, point));
+            i == size - 1 && (node.ends & left_is_corner) ? 0 : orientation(left_bound.from, left_bound.to, point));
         corner = mesh.next(corner);
     }
-    if (target_polygons_[polygon] && orientation(node.right.from, node.right.to, target_) >= 0 &&
-        orientation(node.left.from, node.left.to, target_) <= 0) {
+    if (target_polygons_[polygon] && orientation(right_bound.from, right_bound.to, target_) >= 0 &&
+        orientation(left_bound.from, left_bound.to, target_) <= 0) {
         // Every other way on from here is at least this long.
         add_goal(node.root, node.g + distance(root, target_));
         return;
@@ -395,8 +407,8 @@ void ShortestPathFinder::expand(const Node& node) {
         const bool right_corner = right_a >= 0;
         const bool left_corner = left_b <= 0;
         add_successor(node.root, root, node.g, side,
-                      {right_corner, left_corner, right_corner ? Bound{root, mesh.point(chain_[i])} : node.right,
-                       left_corner ? Bound{root, mesh.point(side)} : node.left});
+                      {right_corner, left_corner, right_corner ? Bound{root, mesh.point(chain_[i])} : right_bound,
+                       left_corner ? Bound{root, mesh.point(side)} : left_bound});
     }
 
     // At an end of the interval that is a corner, the path turns away from what the

@@ -57,18 +57,24 @@ private:
         XY from;
         XY to;
     };
+    static Bound bound(XY root, XY point, bool reversed) noexcept {
+        return reversed ? Bound{point, root} : Bound{root, point};
+    }
     // What the root sees through an interval of the side it enters `polygon` by. The
     // side ends at corner `side`; seen from the root, the interval's right end lies
     // towards that corner, its left end towards the one before.
+    // Its bounds pass through the root, so each is kept as its other point (64 bytes a
+    // node): `right` and `left` stand for Bound{root, point}, or Bound{point, root}
+    // where `ends` says the bound is reversed.
     struct Node {
-        Bound right;
-        Bound left;
+        XY right;
+        XY left;
         double g;
         double f;  // set by push(): a node expanded at once needs none
         std::int32_t root;
         std::int32_t polygon;  // -1: the target reached from this root at cost f
         std::int32_t side;
-        std::uint8_t ends;  // right_is_corner, left_is_corner
+        std::uint8_t ends;  // right_is_corner, left_is_corner, right_reversed, left_reversed
     };
     // Roots from the start on, each with the root before it on its path.
     struct Root {
