@@ -114,7 +114,7 @@ void ShortestPathFinder::reset(const MeshIndex& mesh) {
     best_touched_.clear();
     target_marked_.clear();
     start_marked_.clear();
-    fans_.resize(static_cast<std::size_t>(mesh.fan_count()), FanState{unreached, {-1, -1}, 0});
+    fans_.resize(static_cast<std::size_t>(mesh.fan_count()), FanState{unreached, {not_turned, not_turned}});
     target_polygons_.resize(static_cast<std::size_t>(mesh.polygon_count()), 0);
     start_polygons_.resize(static_cast<std::size_t>(mesh.polygon_count()), 0);
     const std::size_t corners = static_cast<std::size_t>(mesh.max_polygon_size());
@@ -559,7 +559,7 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     }
     if (g < made.best) {
         made.best = g;
-        made.sides = 0;
+        made.from[0] = made.from[1] = not_turned;
     }
     const bool winds = (mesh.corner(corner).flags & MeshIndex::winding_fan) != 0;
     if (!winds) {
@@ -571,10 +571,9 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     }
     const std::size_t side = side_sign < 0 ? 0 : 1;
     const std::int32_t from = roots_[root].fan;
-    if ((made.sides >> side & 1) && made.from[side] == from) {
+    if (made.from[side] == from) {
         return;
     }
-    made.sides = static_cast<std::uint8_t>(made.sides | 1 << side);
     made.from[side] = from;
     const std::int32_t new_root = static_cast<std::int32_t>(roots_.size());
     roots_.push_back({vertex, g, root, fan});

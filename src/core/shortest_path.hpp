@@ -137,13 +137,13 @@ private:
     std::vector<Queued> open_;
     std::vector<Root> roots_;
     std::vector<Node> pending_;
-    // Per fan: the least cost at which its vertex was reached, the sides turned to at
-    // that cost, and from which root each (the root's fan, -1 for the start); reset
-    // through best_touched_.
+    // Per fan: the least cost at which its vertex was reached, and from which root it
+    // was turned at to the right and to the left at that cost (the root's fan, -1 for
+    // the start, not_turned); reset through best_touched_. 16 bytes.
+    static constexpr std::int32_t not_turned = -2;
     struct FanState {
         double best;
         std::int32_t from[2];
-        std::uint8_t sides;
     };
     std::vector<FanState> fans_;
     std::vector<std::int32_t> best_touched_;
