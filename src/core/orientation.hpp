@@ -50,11 +50,10 @@ inline int orientation(XY a, XY b, XY c) noexcept {
     const double magnitude = std::fabs(left) + std::fabs(right);
     // Near the bottom of the exponent range rounding errors are absolute.
     const double bound = magnitude < 0x1p-800 ? INFINITY : bound_factor * magnitude;
-    if (determinant > bound) {
-        return 1;
-    }
-    if (-determinant > bound) {
-        return -1;
+    // Without branches on the sign, which search loops cannot predict.
+    const int sign = (determinant > bound) - (determinant < -bound);
+    if (sign != 0) {
+        return sign;
     }
     return detail::exact_orientation(a, b, c);
 }

@@ -352,18 +352,19 @@ void ShortestPathFinder::expand(const Node& node) {
     const Bound right_bound = bound(root, node.right, node.ends & right_reversed);
     const Bound left_bound = bound(root, node.left, node.ends & left_reversed);
     const std::int32_t polygon = node.polygon;
-    const std::int32_t size = mesh.end(polygon) - mesh.first(polygon);
+    const std::int32_t first = mesh.first(polygon);
+    const std::int32_t end = mesh.end(polygon);
+    const std::int32_t size = end - first;
     // The polygon's corners from the entry side's end (the right end's side) round
     // to its start, with the side of each bounding line they lie on.
     std::int32_t corner = node.side;
-    for (std::int32_t i = 0; i < size; ++i) {
+    for (std::int32_t i = 0; i < size; ++i, corner = corner + 1 == end ? first : corner + 1) {
         chain_[i] = corner;
         const XY point = mesh.point(corner);
         right_side_[i] = static_cast<std::int8_t>(
             i == 0 && (node.ends & right_is_corner) ? 0 : orientation(right_bound.from, right_bound.to, point));
         left_side_[i] = static_cast<std::int8_t>(
             i == size - 1 && (node.ends & left_is_corner) ? 0 : orientation(left_bound.from, left_bound.to, point));
-        corner = mesh.next(corner);
     }
     if (target_polygons_[polygon] && orientation(right_bound.from, right_bound.to, target_) >= 0 &&
         orientation(left_bound.from, left_bound.to, target_) <= 0) {
