@@ -655,7 +655,8 @@ bool ShortestPathFinder::sweep_polygon(const Sweep& sweep, std::int32_t at, int&
     const MeshIndex& mesh = *mesh_;
     const XY vertex = sweep.vertex;
     const int side_sign = sweep.side_sign;
-    if (target_polygons_[mesh.polygon_of(at)] && sweep.target_side >= 0) {
+    const std::int32_t polygon = mesh.polygon_of(at);
+    if (target_polygons_[polygon] && sweep.target_side >= 0) {
         add_goal(sweep.root, sweep.g + distance(vertex, target_));
         return true;
     }
@@ -665,12 +666,16 @@ bool ShortestPathFinder::sweep_polygon(const Sweep& sweep, std::int32_t at, int&
     const Bound left_cut = side_sign < 0 ? Bound{sweep.old_root, vertex} : Bound{vertex, sweep.old_root};
     // The sides that do not touch the vertex, from the one after it round to the one
     // before it.
-    std::int32_t a = mesh.next(at);
+    const std::int32_t first = mesh.first(polygon);
+    const std::int32_t end = mesh.end(polygon);
+    const auto next = [&](std::int32_t corner) { return corner + 1 == end ? first : corner + 1; };
+    const std::int32_t last = at == first ? end - 1 : at - 1;
+    std::int32_t a = next(at);
     int side_a = side_sign * orientation(sweep.old_root, vertex, mesh.point(a));
     after_side = side_a;
     bool grazed = false;
-    while (a != mesh.previous(at)) {
-        const std::int32_t b = mesh.next(a);
+    while (a != last) {
+        const std::int32_t b = next(a);
         const int side_b = side_sign * orientation(sweep.old_root, vertex, mesh.point(b));
         if (side_a >= 0 && side_b >= 0 && orientation(mesh.point(a), mesh.point(b), vertex) == 0) {
             graze(sweep.root, vertex, sweep.g, a, b, !grazed, true);
