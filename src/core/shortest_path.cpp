@@ -312,7 +312,7 @@ void ShortestPathFinder::push(const Node& node) {
 }
 
 void ShortestPathFinder::add_goal(std::int32_t root, double cost) {
-    pending_.push_back({{}, {}, cost, cost, root, -1, -1, 0});
+    pending_.push_back({{}, {}, cost, cost, root, -1, -1, 0, 0, 0});
     ++counts_.generated;
 }
 
@@ -323,9 +323,14 @@ bool ShortestPathFinder::add_successor(std::int32_t root, XY root_point, double 
     const MeshIndex& mesh = *mesh_;
     const XY a = mesh.point(mesh.previous(side));
     const XY b = mesh.point(side);
-    if (orientation(a, b, root_point) == 0) {
+    const int root_side = orientation(a, b, root_point);
+    if (root_side == 0) {
         return false;
     }
+    // A bound through the other end's corner: the root lies to the left of a -> b, so
+    // a lies to the right of root -> b, and b to the left of root -> a.
+    const auto right_end_left = static_cast<std::int8_t>(clip.left_is_corner ? -root_side : clip.right_end_left);
+    const auto left_end_right = static_cast<std::int8_t>(clip.right_is_corner ? root_side : clip.left_end_right);
     // Each bound keeps its point other than the root.
     const bool right_back = !(clip.right.from == root_point);
     const bool left_back = !(clip.left.from == root_point);
@@ -334,7 +339,7 @@ bool ShortestPathFinder::add_successor(std::int32_t root, XY root_point, double 
                                   (right_back ? right_reversed : 0) | (left_back ? left_reversed : 0));
     // The estimate waits for push(): a node expanded at once never needs it.
     pending_.push_back({right_back ? clip.right.from : clip.right.to, left_back ? clip.left.from : clip.left.to, g, 0.0,
-                        root, mesh.neighbour(side), mesh.twin(side), ends});
+                        root, mesh.neighbour(side), mesh.twin(side), ends, right_end_left, left_end_right});
     ++counts_.generated;
     return true;
 }
@@ -357,15 +362,22 @@ void ShortestPathFinder::expand(const Node& node) {
     const std::int32_t size = end - first;
     // The polygon's corners from the entry side's end (the right end's side) round
     // to its start, with the side of each bounding line they lie on.
+    // Those of the entry side's corners are known: a cut end's corner lies outside its
+    // bound.
     std::int32_t corner = node.side;
-    for (std::int32_t i = 0; i < size; ++i, corner = corner + 1 == end ? first : corner + 1) {
+    chain_[0] = corner;
+    right_side_[0] = static_cast<std::int8_t>(node.ends & right_is_corner ? 0 : -1);
+    left_side_[0] = node.right_end_left;
+    for (std::int32_t i = 1; i + 1 < size; ++i) {
+        corner = corner + 1 == end ? first : corner + 1;
         chain_[i] = corner;
         const XY point = mesh.point(corner);
-        right_side_[i] = static_cast<std::int8_t>(
-            i == 0 && (node.ends & right_is_corner) ? 0 : orientation(right_bound.from, right_bound.to, point));
-        left_side_[i] = static_cast<std::int8_t>(
-            i == size - 1 && (node.ends & left_is_corner) ? 0 : orientation(left_bound.from, left_bound.to, point));
+        right_side_[i] = static_cast<std::int8_t>(orientation(right_bound.from, right_bound.to, point));
+        left_side_[i] = static_cast<std::int8_t>(orientation(left_bound.from, left_bound.to, point));
     }
+    chain_[size - 1] = corner + 1 == end ? first : corner + 1;
+    right_side_[size - 1] = node.left_end_right;
+    left_side_[size - 1] = static_cast<std::int8_t>(node.ends & left_is_corner ? 0 : 1);
     if (target_polygons_[polygon] && orientation(right_bound.from, right_bound.to, target_) >= 0 &&
         orientation(left_bound.from, left_bound.to, target_) <= 0) {
         // Every other way on from here is at least this long.
@@ -409,7 +421,8 @@ void ShortestPathFinder::expand(const Node& node) {
         const bool left_corner = left_b <= 0;
         add_successor(node.root, root, node.g, side,
                       {right_corner, left_corner, right_corner ? Bound{root, mesh.point(chain_[i])} : right_bound,
-                       left_corner ? Bound{root, mesh.point(side)} : left_bound});
+                       left_corner ? Bound{root, mesh.point(side)} : left_bound, static_cast<std::int8_t>(left_a),
+                       static_cast<std::int8_t>(right_b)});
     }
 
     // At an end of the interval that is a corner, the path turns away from what the
@@ -683,9 +696,12 @@ bool ShortestPathFinder::sweep_polygon(const Sweep& sweep, std::int32_t at, int&
         } else {
             grazed = false;
             if (!leads_nowhere(b) && !((side_a < 0 && side_b <= 0) || (side_a <= 0 && side_b < 0))) {
+                // A cut end's corner lies on the line: on the left cut's side opposite to
+                // its own, on the right cut's on its own.
                 add_successor(sweep.root, vertex, sweep.g, b,
                               {side_a >= 0, side_b >= 0, side_a >= 0 ? Bound{vertex, mesh.point(a)} : right_cut,
-                               side_b >= 0 ? Bound{vertex, mesh.point(b)} : left_cut});
+                               side_b >= 0 ? Bound{vertex, mesh.point(b)} : left_cut, static_cast<std::int8_t>(-side_a),
+                               static_cast<std::int8_t>(side_b)});
             }
         }
         a = b;

@@ -75,6 +75,10 @@ private:
         std::int32_t polygon;  // -1: the target reached from this root at cost f
         std::int32_t side;
         std::uint8_t ends;  // right_is_corner, left_is_corner, right_reversed, left_reversed
+        // On which side of the left bound the right end's corner lies, and of the right
+        // bound the left end's, as expand() would find them: known when it is made.
+        std::int8_t right_end_left;
+        std::int8_t left_end_right;
     };
     // Roots from the start on, each with the root before it on its path.
     struct Root {
@@ -91,11 +95,16 @@ private:
     };
     // The part of a side kept by one bound or two: each end a corner of the side or
     // where a bound crosses it.
+    // Where an end is cut, the caller also says on which side of the other bound the
+    // cut end's corner lies: the right end's of the left bound, the left end's of the
+    // right bound (where an end is a corner, add_successor knows).
     struct Clip {
         bool right_is_corner;
         bool left_is_corner;
         Bound right;
         Bound left;
+        std::int8_t right_end_left = 0;
+        std::int8_t left_end_right = 0;
     };
 
     void reset(const MeshIndex& mesh);
