@@ -31,14 +31,32 @@ def test_polygons_portals_and_both_kinds_of_path(ax):
     drawn = {tuple(sorted(map(tuple, s.tolist()))) for s in portals.get_segments()}
     crossed = {tuple(sorted([tuple(map(float, e["left"])), tuple(map(float, e["right"]))])) for e in MESH.edges}
     assert len(portals.get_segments()) == len(MESH.edges) // 2 and drawn == crossed
-    # Each path is a line, then a marker at its end.
-    lines = ax.get_lines()[::2]
+    # Each path is a line, a ring at its start (not for a bare route, which begins at its
+    # first portal) and a cross at its target.
+    lines = [line for line in ax.get_lines() if line.get_linestyle() != "None"]
     from_start, route_only, solid = (np.column_stack(line.get_data()) for line in lines)
     assert from_start.tolist() == [[1, 1]] + [[p.x, p.y] for p in route]
     assert route_only.tolist() == from_start[1:].tolist()
     assert solid.tolist() == straight.tolist()
     assert [line.get_linestyle() for line in lines] == ["--", "--", "-"]
-    assert [t.get_text() for t in ax.get_legend().get_texts()] == ["route through portal midpoints", "straight path"]
+    markers = {}
+    for line in ax.get_lines():
+        if line.get_linestyle() == "None":
+            markers.setdefault(line.get_marker(), []).append((np.column_stack(line.get_data()).tolist(),
+                                                              line.get_color()))
+    colors = [line.get_color() for line in lines]
+    assert markers["o"] == [([[1, 1]], colors[0]), ([[1, 1]], colors[2])]
+    assert markers["X"] == [([[11, 7]], color) for color in colors]
+    assert [t.get_text() for t in ax.get_legend().get_texts()] == [
+        "route through portal midpoints", "straight path", "start", "target"]
+
+
+def test_the_legend_stays_off_the_map(ax):
+    MESH.plot([MESH.straight_path((1, 1), (11, 7))], ax=ax)
+    ax.figure.canvas.draw()
+    legend = ax.get_legend().get_window_extent()
+    assert not legend.overlaps(ax.get_window_extent())
+    assert [t.get_text() for t in ax.get_legend().get_texts()] == ["straight path", "start", "target"]
 
 
 def test_a_path_must_be_points(ax):
