@@ -16,7 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "astar.hpp"
+#include "search_stats.hpp"
+#include "walkmesh/search.hpp"
 #include "mesh.hpp"
 
 namespace walkmesh::bench {
@@ -71,7 +72,11 @@ public:
         std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
         std::vector<EdgeCost> costs;
         for (std::uint32_t u = 0; u < view_.node_count(); ++u) {
-            for (const EdgeRef edge : view_.edges_of(u, here())) {
+            const EdgeRun run = view_.edges_of(u, [&](std::uint32_t start, std::uint32_t end) {
+                raise_fault({.kind = Fault::Kind::walk_run, .node = u, .run_start = start, .run_end = end,
+                             .table_size = view_.edge_count()});
+            });
+            for (const EdgeRef edge : run) {
                 pairs.emplace_back(u, edge.to());
                 costs.push_back({edge.cost()});
             }

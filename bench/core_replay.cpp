@@ -19,7 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "astar.hpp"
+#include "search_stats.hpp"
+#include "walkmesh/search.hpp"
 #include "counting_allocator.hpp"
 
 namespace walkmesh::bench {

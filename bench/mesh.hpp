@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "geometry.hpp"
-#include "graph.hpp"
+#include "core/geometry.hpp"
+#include "core/graph.hpp"
 
 namespace walkmesh::bench {
 

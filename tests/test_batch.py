@@ -9,12 +9,13 @@ import pytest
 
 import walkmesh_tools as tools
 from graphs import RegistryClient, chain, make_edges, make_nodes, pythonpath_with_tests, view_in_place_as
+import workloads
 from walkmesh import Point, find_path
 
 
 def two_islands():
     """The shared arena mesh (or the small one) plus two nodes no other node reaches."""
-    path = tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path()
+    path = workloads.shared_mesh_path("arena.mesh") or workloads.small_mesh_path()
     mesh = tools.NavMesh.load(path)
     nodes, edges = mesh.nodes, mesh.edges
     count, edge_count = len(nodes), len(edges)
@@ -73,12 +74,12 @@ def test_batch_equals_the_single_calls(straight, budget, partial, threads):
 
 
 def test_real_mesh_batch_on_every_core():
-    path = tools.shared_mesh_path("aurora.mesh")
+    path = workloads.shared_mesh_path("aurora.mesh")
     if path is None:
         pytest.skip("aurora.mesh is not here")
     mesh = tools.NavMesh.load(path)
     nodes, edges = mesh.nodes, mesh.edges
-    located = tools.scenario_queries(mesh, tools.load_scenarios(path.with_suffix(".scen")))[::40]
+    located = workloads.scenario_queries(mesh, workloads.load_scenarios(path.with_suffix(".scen")))[::40]
     starts = [q.start for q in located]
     targets = [q.target for q in located]
     start_points = [q.start_point for q in located]
@@ -127,7 +128,9 @@ def test_empty_batch():
     (dict(target_points=[("a", "b")] * 3), TypeError, "target_points must be an array of real numbers"),
     (dict(target_points=[(0, 0), (0, np.inf), (np.nan, 0)]), ValueError, "query 1: target_points[1] is not finite"),
     (dict(straight=True), ValueError, "start_points is required when straight=True"),
-    (dict(threads=0), ValueError, "threads must be at least 1, got 0"),
+    (dict(threads=0), ValueError, "argument 'threads': must be None or from 1 to 1024, got 0"),
+    (dict(threads=1025), ValueError, "argument 'threads': must be None or from 1 to 1024, got 1025"),
+    (dict(threads=2.0), TypeError, "argument 'threads': 'float' object cannot be interpreted as an integer"),
     (dict(nodes=[]), TypeError, "argument 'nodes': expected a numpy.ndarray of node records"),
     (dict(max_expansions=-2), ValueError, "argument 'max_expansions': must be None or at least 0"),
 ])
@@ -142,6 +145,29 @@ def test_bad_input_names_the_first_bad_query(change, exception, message, capfd):
     registry = RegistryClient()
     assert registry.can_borrow_exclusively(NODES) and registry.can_borrow_exclusively(EDGES)
     assert capfd.readouterr().err == ""
+
+
+@pytest.mark.parametrize("threads", [1, 2, 4])
+def test_the_lowest_failing_query_is_reported_whatever_its_fault(threads):
+    # Queries 40 and 700 meet a broken edge, query 900 starts outside the table:
+    # whichever worker meets which first, the lowest of them is the one reported.
+    nodes, edges = chain(8)
+    edges[5]["to"] = 99
+    starts = np.zeros(1000, np.int64)
+    targets = np.ones(1000, np.int64)
+    starts[900], targets[700], targets[40] = 12, 8, 8
+    with pytest.raises(tools.QueryError) as caught:
+        tools.find_paths(nodes, edges, starts, targets, np.zeros((1000, 2)), threads=threads)
+    error = caught.value
+    assert (error.query, error.node, error.edge) == (40, 5, 5)
+    assert error.reason == "edge 5 of node 5 leads to node 99, outside the node table (9 nodes)"
+    targets[40] = 1
+    with pytest.raises(tools.QueryError) as caught:
+        tools.find_paths(nodes, edges, starts, targets, np.zeros((1000, 2)), threads=threads)
+    assert (caught.value.query, caught.value.node, caught.value.edge) == (700, 5, 5)
+    targets[700] = 1
+    with pytest.raises(tools.QueryError, match=r"^query 900: start node 12 is outside the node table \(9 nodes\)$"):
+        tools.find_paths(nodes, edges, starts, targets, np.zeros((1000, 2)), threads=threads)
 
 
 @pytest.mark.parametrize("threads", [1, 2, 4])
@@ -280,3 +306,54 @@ def test_ctrl_c_stops_a_long_batch(python_run):
     assert word == "interrupted", result.stdout
     # Workers stop between queries: one query of this grid takes milliseconds.
     assert float(seconds) < 2.0
+
+
+class TestProgress:
+    def test_a_callable_hears_growing_counts_from_the_calling_thread_then_the_total(self):
+        import threading
+        starts, targets, target_points, _ = queries(3000, seed=11)
+        calls = []
+        caller = threading.get_ident()
+
+        def progress(done, total):
+            calls.append((done, total, threading.get_ident()))
+
+        paths = tools.find_paths(NODES, EDGES, starts, targets, target_points, threads=2, progress=progress)
+        assert paths == tools.find_paths(NODES, EDGES, starts, targets, target_points, threads=1)
+        assert calls and calls[-1][:2] == (3000, 3000)
+        assert all(total == 3000 and thread == caller for _, total, thread in calls)
+        counts = [done for done, _, _ in calls]
+        assert counts == sorted(counts)
+
+    def test_an_exception_from_the_callback_stops_the_batch_and_releases_the_tables(self):
+        starts, targets, target_points, _ = queries(200)
+
+        def progress(done, total):
+            raise KeyError("stop")
+
+        with pytest.raises(KeyError, match="stop"):
+            tools.find_paths(NODES, EDGES, starts, targets, target_points, progress=progress)
+        registry = RegistryClient()
+        assert registry.can_borrow_exclusively(NODES) and registry.can_borrow_exclusively(EDGES)
+        with pytest.raises(TypeError, match="progress must be True, False or a callable"):
+            tools.find_paths(NODES, EDGES, starts, targets, target_points, progress="yes")
+
+    def test_true_shows_a_line_on_stderr_without_tqdm_and_a_bar_with_it(self, python_run):
+        code = """
+            import sys
+            if sys.argv[-1] == "hide":
+                sys.modules["tqdm"] = None
+            import numpy as np, walkmesh_tools as tools
+            from graphs import chain
+            nodes, edges = chain(50)
+            tools.find_paths(nodes, edges, np.zeros(500, np.int64), np.full(500, 50), np.zeros((500, 2)),
+                             progress=True)
+        """
+        env = {"PYTHONPATH": pythonpath_with_tests()}
+        hidden = python_run(code.replace('sys.argv[-1] == "hide"', "True"), env=env)
+        assert hidden.returncode == 0, hidden.stderr
+        assert hidden.stderr.splitlines()[-1].startswith("find_paths: 500 of 500 queries (100 %)")
+        pytest.importorskip("tqdm")
+        shown = python_run(code.replace('sys.argv[-1] == "hide"', "False"), env=env)
+        assert shown.returncode == 0, shown.stderr
+        assert "find_paths: 100%" in shown.stderr and "500/500" in shown.stderr

@@ -5,8 +5,8 @@ import subprocess
 
 import pytest
 
-import walkmesh_tools as tools
 from walkmesh_tools import demo
+from walkmesh_tools._sample import small_mesh_path
 
 from conftest import subprocess_command
 
@@ -27,7 +27,7 @@ def test_runs_the_queries_and_draws_a_palette_png(tmp_path, capsys):
     png = tmp_path / "drawn" / "demo.png"
     umask = os.umask(0o022)
     try:
-        demo.main(["--png", str(png), str(tools.small_mesh_path()), str(tools.small_mesh_path("small.scen"))])
+        demo.main(["--png", str(png), str(small_mesh_path()), str(small_mesh_path("small.scen"))])
     finally:
         os.umask(umask)
     out = capsys.readouterr().out.splitlines()

@@ -4,13 +4,14 @@ import numpy as np
 import pytest
 
 import walkmesh_tools as tools
+import workloads
 
 matplotlib = pytest.importorskip("matplotlib")
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.collections import LineCollection, PolyCollection  # noqa: E402
 
-MESH = tools.NavMesh.load(tools.small_mesh_path())
+MESH = tools.NavMesh.load(workloads.small_mesh_path())
 
 
 @pytest.fixture
@@ -51,12 +52,22 @@ def test_polygons_portals_and_both_kinds_of_path(ax):
         "route through portal midpoints", "straight path", "start", "target"]
 
 
-def test_the_legend_stays_off_the_map(ax):
-    MESH.plot([MESH.straight_path((1, 1), (11, 7))], ax=ax)
-    ax.figure.canvas.draw()
-    legend = ax.get_legend().get_window_extent()
-    assert not legend.overlaps(ax.get_window_extent())
-    assert [t.get_text() for t in ax.get_legend().get_texts()] == ["straight path", "start", "target"]
+@pytest.mark.parametrize("own_figure", [False, True])
+def test_the_legend_stays_off_the_map_and_in_the_picture(ax, own_figure):
+    if own_figure:
+        ax = MESH.plot([MESH.straight_path((1, 1), (11, 7))])
+    else:
+        MESH.plot([MESH.straight_path((1, 1), (11, 7))], ax=ax)
+    try:
+        ax.figure.canvas.draw()
+        legend = ax.get_legend().get_window_extent()
+        assert not legend.overlaps(ax.get_window_extent())
+        if own_figure:
+            # The figure plot() makes itself holds the legend whole.
+            assert ax.figure.bbox.contains(legend.x0, legend.y0) and ax.figure.bbox.contains(legend.x1, legend.y1)
+        assert [t.get_text() for t in ax.get_legend().get_texts()] == ["straight path", "start", "target"]
+    finally:
+        plt.close(ax.figure)
 
 
 def test_a_path_must_be_points(ax):

@@ -10,10 +10,10 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _native
+from .errors import QueryError
+from .progress import ProgressArgument, progress_callback
 
-__all__ = ["Paths", "find_paths", "usable_cores"]
-
-
+__all__ = ["Paths", "find_paths"]
 
 class Paths:
     """The paths of a batch: query i's points are `points[offsets[i]:offsets[i + 1]]`,
@@ -25,7 +25,8 @@ class Paths:
 
     __slots__ = ("offsets", "points", "reached")
 
-    def __init__(self, offsets: np.ndarray, points: np.ndarray, reached: np.ndarray) -> None:
+    def __init__(self, offsets: npt.NDArray[np.int64], points: npt.NDArray[np.float32],
+                 reached: npt.NDArray[np.bool_]) -> None:
         self.offsets = offsets
         self.points = points
         self.reached = reached
@@ -33,7 +34,7 @@ class Paths:
     def __len__(self) -> int:
         return len(self.reached)
 
-    def __getitem__(self, query: int) -> np.ndarray:
+    def __getitem__(self, query: int) -> npt.NDArray[np.float32]:
         count = len(self.reached)
         index = query.__index__()
         if index < 0:
@@ -42,7 +43,7 @@ class Paths:
             raise IndexError(f"query {query} is outside the batch ({count} queries)")
         return self.points[self.offsets[index]:self.offsets[index + 1]]
 
-    def __iter__(self) -> Iterator[np.ndarray]:
+    def __iter__(self) -> Iterator[npt.NDArray[np.float32]]:
         for index in range(len(self.reached)):
             yield self.points[self.offsets[index]:self.offsets[index + 1]]
 
@@ -70,14 +71,6 @@ class Paths:
                      np.concatenate([part.reached for part in parts]))
 
 
-def usable_cores() -> int:
-    """The number of cores this process may run on."""
-    try:
-        return len(os.sched_getaffinity(0))
-    except AttributeError:  # not on Linux
-        return os.cpu_count() or 1
-
-
 def _node_indices(name: str, values: npt.ArrayLike, count: Optional[int]) -> np.ndarray:
     array = np.asarray(values)
     if array.ndim != 1:
@@ -103,14 +96,15 @@ def _points(name: str, values: npt.ArrayLike, count: int) -> np.ndarray:
         points = np.ascontiguousarray(array.astype(np.float64).astype(np.float32))
     bad = np.flatnonzero(~np.isfinite(points).all(axis=1))
     if len(bad):
-        raise ValueError(f"query {bad[0]}: {name}[{bad[0]}] is not finite: {array[bad[0]].tolist()}")
+        query = int(bad[0])
+        raise QueryError(f"{name}[{query}] is not finite: {array[query].tolist()}", query=query)
     return points
 
 
-def find_paths(nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targets: npt.ArrayLike,
-               target_points: npt.ArrayLike, *, start_points: Optional[npt.ArrayLike] = None,
+def find_paths(nodes: npt.NDArray[np.void], edges: npt.NDArray[np.void], starts: npt.ArrayLike,
+               targets: npt.ArrayLike, target_points: npt.ArrayLike, *, start_points: Optional[npt.ArrayLike] = None,
                straight: bool = False, threads: Optional[int] = None, max_expansions: Optional[int] = None,
-               partial: bool = False) -> Paths:
+               partial: bool = False, progress: ProgressArgument = False) -> Paths:
     """Runs query i from `starts[i]` to `targets[i]` for every i and returns their paths.
 
     With `straight=False` query i's points are exactly `walkmesh.find_path`'s (portal
@@ -122,24 +116,32 @@ def find_paths(nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targ
 
     `starts` and `targets` are one-dimensional integer arrays of one length n, the point
     arrays (n, 2) arrays of real numbers, rounded to 32-bit floats as `walkmesh.Point`
-    rounds them. The searches run on `threads` worker threads (default: the usable
-    cores; 1 runs them on the calling thread), with the interpreter lock released; the
-    tables are held under read borrows meanwhile. Bad input raises TypeError or
-    ValueError naming the first bad query before any search runs; a table
-    inconsistency met by a search raises ValueError naming the query and the node or
-    edge once every worker has stopped. Ctrl-C stops the workers between queries.
+    rounds them. The searches run on `threads` worker threads (None: the usable cores,
+    at most 1024; 1 runs them on the calling thread), with the interpreter lock
+    released; the tables are held under read borrows meanwhile. Arrays of the wrong
+    kind or shape raise TypeError or ValueError before any search runs. A query that
+    cannot be answered (a start or target outside the node table, a table
+    inconsistency met by its search) raises `QueryError` for the lowest such query,
+    with its position as `.query` and the node and edge concerned. Ctrl-C stops the
+    workers between queries.
+
+    `progress=True` shows the batch's progress: a tqdm bar when tqdm is installed
+    (`pip install 'walkmesh[progress]'`), otherwise a line on standard error every
+    second. A callable is called as `progress(done, total)` from the calling thread
+    every tenth of a second or so, and once more with `done == total` when the batch
+    has run; an exception it raises stops the batch. The workers only count.
 
     >>> import walkmesh_tools as tools
-    >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+    >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
     >>> paths = tools.find_paths(mesh.nodes, mesh.edges, [0, 3], [3, 0], [(11, 1), (1, 1)])
     >>> len(paths), bool(paths.reached.all())
     (2, True)
     """
     starts, targets, target_points, start_points = prepare_queries(
         starts, targets, target_points, start_points, straight)
-    threads = usable_cores() if threads is None else _thread_count(threads)
     offsets, points, reached = _native.find_paths(
-        nodes, edges, starts, targets, target_points, start_points, straight, threads, max_expansions, partial)
+        nodes, edges, starts, targets, target_points, start_points, straight, threads, max_expansions, partial,
+        progress_callback(progress, "find_paths"))
     return Paths(offsets, points, reached)
 
 
@@ -159,23 +161,3 @@ def prepare_queries(starts: npt.ArrayLike, targets: npt.ArrayLike, target_points
     else:
         start_points = None
     return starts, targets, target_points, start_points
-
-
-def check_node_indices(starts: np.ndarray, targets: np.ndarray, node_count: int) -> None:
-    """ValueError naming the first query whose start or target lies outside the node
-    table, worded as the native batch words it."""
-    def outside(nodes: np.ndarray) -> np.ndarray:
-        return (nodes < 0) | (nodes >= node_count)
-
-    bad = np.flatnonzero(outside(starts) | outside(targets))
-    if len(bad):
-        query = bad[0]
-        role, node = ("start", starts[query]) if outside(starts[query]) else ("target", targets[query])
-        raise ValueError(f"query {query}: {role} node {node} is outside the node table ({node_count} nodes)")
-
-
-def _thread_count(threads: int) -> int:
-    count = int(threads.__index__())
-    if count < 1:
-        raise ValueError(f"threads must be at least 1, got {threads}")
-    return count

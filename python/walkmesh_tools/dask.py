@@ -9,17 +9,16 @@
 """
 from __future__ import annotations
 
-import re
-from typing import Any, Dict, Optional
+from typing import Any, Callable, Dict, List, Optional, Sequence
 
 import numpy as np
 import numpy.typing as npt
 
 from . import batch
+from .errors import QueryError
+from .progress import ProgressArgument, progress_callback
 
 __all__ = ["find_paths"]
-
-_QUERY = re.compile(r"^query (\d+): ")
 
 
 def _require_distributed() -> None:
@@ -31,56 +30,73 @@ def _require_distributed() -> None:
 
 def _run_chunk(nodes: np.ndarray, edges: np.ndarray, first: int, starts: np.ndarray, targets: np.ndarray,
                target_points: np.ndarray, start_points: Optional[np.ndarray], options: Dict[str, Any]) -> batch.Paths:
-    """One chunk on a worker; failures name the query by its position in the whole batch."""
+    """One chunk on a worker; a failing query is named by its position in the whole batch."""
     try:
         return batch.find_paths(nodes, edges, starts, targets, target_points, start_points=start_points, **options)
-    except ValueError as error:
-        message = str(error)
-        found = _QUERY.match(message)
-        if found is None:
-            raise
-        raise ValueError(f"query {first + int(found.group(1))}: {message[found.end():]}") from None
+    except QueryError as error:
+        raise error.renumbered(first) from None
 
 
-def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targets: npt.ArrayLike,
-               target_points: npt.ArrayLike, *, chunk_size: int = 10_000,
+def _gather_in_order(client: Any, futures: List[Any], sizes: Sequence[int],
+                     report: Optional[Callable[[int, int], Any]]) -> List[batch.Paths]:
+    """The chunks' results in order. Chunks are waited for in query order, so the
+    error raised is the lowest failing query's, as the local batch reports it."""
+    total, done = sum(sizes), 0
+    results = []
+    try:
+        for future, size in zip(futures, sizes):
+            results.append(future.result())
+            done += size
+            if report is not None:
+                report(done, total)
+        return results
+    finally:
+        # After a failure the other chunks need not run to the end.
+        client.cancel(futures)
+
+
+def find_paths(client: Any, nodes: npt.NDArray[np.void], edges: npt.NDArray[np.void], starts: npt.ArrayLike,
+               targets: npt.ArrayLike, target_points: npt.ArrayLike, *, chunk_size: int = 10_000,
                start_points: Optional[npt.ArrayLike] = None, straight: bool = False,
-               threads: Optional[int] = 1, **options: Any) -> batch.Paths:
+               threads: Optional[int] = 1, max_expansions: Optional[int] = None, partial: bool = False,
+               progress: ProgressArgument = False) -> batch.Paths:
     """`walkmesh_tools.find_paths` over the workers of `client` (a `distributed.Client`).
 
     The tables are scattered to every worker once; the queries go out in chunks of
     `chunk_size`, each run by `find_paths` on a worker with `threads` threads (default
     1: Dask already runs one task per worker thread); the chunks' paths come back as
-    one `Paths`, equal to the local result. The other options (`max_expansions`,
-    `partial`) are `find_paths`'. Bad queries raise before anything is sent; a failure
-    met on a worker names the query by its position in the whole batch.
+    one `Paths`, equal to the local result. `max_expansions` and `partial` are
+    `find_paths`'. Every argument is checked before anything is sent; a query that
+    cannot be answered raises the `QueryError` of the lowest such query of the whole
+    batch, as the local batch does. `progress` is `find_paths`', counting the queries
+    of the chunks that have come back.
     """
     _require_distributed()
-    if chunk_size.__index__() < 1:
+    chunk = chunk_size.__index__()
+    if chunk < 1:
         raise ValueError(f"chunk_size must be at least 1, got {chunk_size}")
+    report = progress_callback(progress, "walkmesh_tools.dask.find_paths")
     starts, targets, target_points, start_points = batch.prepare_queries(
         starts, targets, target_points, start_points, straight)
-    # An empty local batch checks the tables as every call does, before anything is sent.
-    batch.find_paths(nodes, edges, starts[:0], targets[:0], target_points[:0], threads=1)
-    batch.check_node_indices(starts, targets, len(nodes))
+    options: Dict[str, Any] = dict(straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
+    # An empty local batch checks the tables and every option as each chunk will,
+    # before anything is sent.
+    empty = batch.find_paths(nodes, edges, starts[:0], targets[:0], target_points[:0],
+                             start_points=None if start_points is None else start_points[:0], **options)
     count = len(starts)
     if count == 0:
-        return batch.find_paths(nodes, edges, starts, targets, target_points, start_points=start_points,
-                                straight=straight, **options)
+        if report is not None:
+            report(0, 0)
+        return empty
     # Keys of their own: scattering equal tables again must not meet the keys of a
     # previous call's tables while the cluster lets those go.
     tables = client.scatter([nodes, edges], broadcast=True, hash=False)
-    firsts = list(range(0, count, chunk_size))
-    pieces = [slice(first, first + chunk_size) for first in firsts]
-    task_options = dict(options, straight=straight, threads=threads)
+    firsts = list(range(0, count, chunk))
+    pieces = [slice(first, first + chunk) for first in firsts]
     futures = client.map(
         _run_chunk, [tables[0]] * len(pieces), [tables[1]] * len(pieces), firsts,
         [starts[p] for p in pieces], [targets[p] for p in pieces], [target_points[p] for p in pieces],
-        [None if start_points is None else start_points[p] for p in pieces], [task_options] * len(pieces),
+        [None if start_points is None else start_points[p] for p in pieces], [options] * len(pieces),
         pure=False)
-    try:
-        return batch.Paths.concatenate(client.gather(futures))
-    except BaseException:
-        # The other chunks need not run to the end.
-        client.cancel(futures)
-        raise
+    sizes = [len(starts[p]) for p in pieces]
+    return batch.Paths.concatenate(_gather_in_order(client, futures, sizes, report))

@@ -14,6 +14,7 @@ from typing import Tuple
 
 import numpy as np
 
+from . import ragged
 from .polygons import corner_links
 
 __all__ = ["PolygonGrid"]
@@ -26,20 +27,13 @@ CELLS_PER_POLYGON = 8
 CHUNK = 1 << 16
 
 
-def _repeat_ranges(starts: np.ndarray, counts: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
-    """(row, index): for each row r, the indices starts[r] .. starts[r] + counts[r] - 1."""
-    row = np.repeat(np.arange(len(counts)), counts.astype(np.intp))
-    offsets = np.cumsum(counts) - counts
-    return row, starts[row] + np.arange(len(row)) - offsets[row]
-
-
 class PolygonGrid:
     """Locates points in the polygons (offsets, corners) over `vertices`."""
 
     def __init__(self, vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray):
         polygon, before, _ = corner_links(offsets)
         self._offsets = offsets
-        self._lengths = np.diff(offsets)
+        self._lengths = ragged.lengths(offsets)
         a, b = vertices[corners[before]], vertices[corners]
         # The side ending at each corner: its start and its direction.
         self._ax, self._ay = np.ascontiguousarray(a[:, 0]), np.ascontiguousarray(a[:, 1])
@@ -53,7 +47,7 @@ class PolygonGrid:
             self._candidates = np.zeros(0, dtype=np.int64)
             return
         xy = vertices[corners]
-        firsts = offsets[:-1].astype(np.intp)
+        firsts = ragged.starts(offsets)
         low = np.stack([np.minimum.reduceat(xy[:, 0], firsts), np.minimum.reduceat(xy[:, 1], firsts)], 1)
         high = np.stack([np.maximum.reduceat(xy[:, 0], firsts), np.maximum.reduceat(xy[:, 1], firsts)], 1)
         self._min, self._max = low.min(axis=0), high.max(axis=0)
@@ -64,7 +58,10 @@ class PolygonGrid:
         column0, row0 = self._cells(low[:, 0], low[:, 1])
         column1, row1 = self._cells(high[:, 0], high[:, 1])
         spans = column1 - column0 + 1
-        owner, local = _repeat_ranges(np.zeros(count, dtype=np.int64), spans * (row1 - row0 + 1))
+        # Every (polygon, cell of its bounding box) pair.
+        pairs = ragged.offsets_from_lengths(spans * (row1 - row0 + 1))
+        owner = ragged.row_of(pairs)
+        local = ragged.position_in_row(pairs, owner)
         cell = (row0[owner] + local // spans[owner]) * self._columns + column0[owner] + local % spans[owner]
         extent = float(width + height)
         # Polygons whose box touches a cell but that lie wholly outside it (one side
@@ -75,8 +72,7 @@ class PolygonGrid:
         order = np.argsort(cell, kind="stable")
         self._candidates = owner[order]
         cell_count = self._columns * self._rows
-        self._cell_start = np.zeros(cell_count + 1, dtype=np.int64)
-        np.cumsum(np.bincount(cell.astype(np.intp), minlength=cell_count), out=self._cell_start[1:])
+        self._cell_start = ragged.offsets_from_lengths(np.bincount(cell.astype(np.intp), minlength=cell_count))
         self._answer = self._cell_answers(extent)
 
     def _square(self, cell: np.ndarray, extent: float) -> Tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray]:
@@ -118,7 +114,7 @@ class PolygonGrid:
         return column, row
 
     def _cell_answers(self, extent: float) -> np.ndarray:
-        counts = np.diff(self._cell_start)
+        counts = ragged.lengths(self._cell_start)
         answer = np.where(counts == 0, -1, MIXED).astype(np.int64)
         full = np.flatnonzero(counts > 0)
         first = self._candidates[self._cell_start[full]]
@@ -145,19 +141,20 @@ class PolygonGrid:
         mixed = answer == MIXED
         points, cell = within[mixed], cell[mixed]
         # Every (point, candidate) pair, then every side of each candidate.
-        pair_point, candidate = _repeat_ranges(self._cell_start[cell], np.diff(self._cell_start)[cell])
+        pair_counts = ragged.lengths(self._cell_start)[cell]
+        pairs = ragged.offsets_from_lengths(pair_counts)
+        pair_point, candidate = ragged.ranges(self._cell_start[cell], pairs)
         polygon = self._candidates[candidate]
-        lengths = self._lengths[polygon]
-        pair_of_side, side = _repeat_ranges(self._offsets[polygon], lengths)
+        sides = ragged.offsets_from_lengths(self._lengths[polygon])
+        pair_of_side, side = ragged.ranges(self._offsets[polygon], sides)
         px, py = x[points][pair_point][pair_of_side], y[points][pair_point][pair_of_side]
         inside = self._ex[side] * (py - self._ay[side]) - self._ey[side] * (px - self._ax[side]) >= 0
-        pair_inside = np.logical_and.reduceat(inside, (np.cumsum(lengths) - lengths).astype(np.intp)) if len(side) else inside
+        pair_inside = np.logical_and.reduceat(inside, ragged.starts(sides)) if len(side) else inside
         # Candidates ascend within a cell: the smallest containing one is the first.
         found = np.where(pair_inside, polygon, np.iinfo(np.int64).max)
-        pair_counts = np.bincount(pair_point.astype(np.intp), minlength=len(points))
         best = np.full(len(points), np.iinfo(np.int64).max)
         nonempty = pair_counts > 0
         if np.any(nonempty):
-            best[nonempty] = np.minimum.reduceat(found, (np.cumsum(pair_counts) - pair_counts)[nonempty].astype(np.intp))
+            best[nonempty] = np.minimum.reduceat(found, ragged.starts(pairs)[nonempty])
         result[points] = np.where(best == np.iinfo(np.int64).max, -1, best)
         return result

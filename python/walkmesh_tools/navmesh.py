@@ -4,28 +4,41 @@ drawing."""
 from __future__ import annotations
 
 from pathlib import Path
-from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple, TypeVar, Union, cast, overload
 
 import numpy as np
 import numpy.typing as npt
 
-from . import formats
+from . import formats, ragged
 from .locate import PolygonGrid
-from .polygons import as_ragged, orient_and_check, ragged_lists, side_twins
+from .polygons import CheckedPolygons, PolygonsLike, as_ragged, as_vertices, orient_and_check, side_twins
 from .tables import build_tables, check_cost_factors
-from .validate import validate
 
 if TYPE_CHECKING:
+    # matplotlib is an optional extra: without it, axes are typed as Any.
+    from matplotlib.axes import Axes  # type: ignore[import-not-found, unused-ignore]
+
     import walkmesh
 
     from .batch import Paths
     from .formats import PathLike
     from .paths import PointLike
+    from .shapes import ObstaclesLike, ShapeLike
 
 __all__ = ["NavMesh"]
 
+# One point: a walkmesh.Point or a pair of numbers (x, y).
+OnePoint = Union["walkmesh.Point", Sequence[float]]
+# Many points: an array of shape (..., 2), or nested sequences of pairs.
+ManyPoints = Union[npt.NDArray[Any], Sequence[Sequence[float]], Sequence[Sequence[Sequence[float]]]]
+# What NavMesh.plot draws: a route as find_path returns it, that route after its
+# start point, or a (k, 2) array of points such as a straight path.
+Drawable = Union[List["walkmesh.Point"], Tuple["PointLike", List["walkmesh.Point"]], npt.ArrayLike]
 
-def _read_only(array: np.ndarray) -> np.ndarray:
+_Array = TypeVar("_Array", bound=np.ndarray)
+
+
+def _read_only(array: _Array) -> _Array:
     array.setflags(write=False)
     return array
 
@@ -46,35 +59,47 @@ class NavMesh:
     (2, 2, [0, 1, -1])
     """
 
-    def __init__(self, vertices: npt.ArrayLike, polygons: Any, *,
+    vertices: npt.NDArray[np.float64]
+    polygon_offsets: npt.NDArray[np.int64]
+    polygon_corners: npt.NDArray[np.int64]
+    neighbours: npt.NDArray[np.int64]
+    cost_factors: Optional[npt.NDArray[np.float64]]
+    nodes: npt.NDArray[np.void]
+    edges: npt.NDArray[np.void]
+
+    def __init__(self, vertices: npt.ArrayLike, polygons: PolygonsLike, *,
                  cost_factors: Optional[npt.ArrayLike] = None) -> None:
-        vertices = np.array(vertices, dtype=np.float64)
-        if vertices.ndim != 2 or vertices.shape[1] != 2:
-            raise ValueError(f"vertices must have shape (V, 2), not {vertices.shape}")
+        points = as_vertices(vertices)
         offsets, corners = as_ragged(polygons)
-        corners = orient_and_check(vertices, offsets, corners)
+        corners = orient_and_check(points, offsets, corners)
         factors = check_cost_factors(cost_factors, len(offsets) - 1)
-        twin = side_twins(len(vertices), offsets, corners)
-        nodes, edges = build_tables(vertices, offsets, corners, twin, factors)
-        problems = validate(nodes, edges)
-        if problems:
-            shown = "; ".join(str(p) for p in problems[:3])
-            more = f" (and {len(problems) - 3} more)" if len(problems) > 3 else ""
-            raise ValueError(f"the tables built from these polygons have problems: {shown}{more}")
-        polygon_of_corner = np.repeat(np.arange(len(offsets) - 1), np.diff(offsets).astype(np.intp))
+        twin = side_twins(len(points), offsets, corners)
+        self._build(CheckedPolygons(points, offsets, corners, twin), factors)
+
+    @classmethod
+    def _from_checked(cls, polygons: CheckedPolygons, cost_factors: Optional[np.ndarray] = None) -> "NavMesh":
+        """A mesh of polygons that passed check_polygons (and cost factors that passed
+        check_cost_factors), which are not checked again."""
+        mesh = cls.__new__(cls)
+        mesh._build(polygons, cost_factors)
+        return mesh
+
+    def _build(self, polygons: CheckedPolygons, cost_factors: Optional[np.ndarray]) -> None:
+        vertices, offsets, corners, twin = polygons
+        nodes, edges = build_tables(vertices, offsets, corners, twin, cost_factors)
+        polygon_of_corner = ragged.row_of(offsets)
         self.vertices = _read_only(vertices)
         self.polygon_offsets = _read_only(offsets)
         self.polygon_corners = _read_only(corners)
         self.neighbours = _read_only(np.where(twin >= 0, polygon_of_corner[np.maximum(twin, 0)], -1))
-        self.cost_factors = None if factors is None else _read_only(factors)
+        self.cost_factors = None if cost_factors is None else _read_only(cost_factors)
         self.nodes = _read_only(nodes)
         self.edges = _read_only(edges)
-        self._twin = twin
-        self._polygons: Optional[Sequence[np.ndarray]] = None
+        self._polygons: Optional[List[npt.NDArray[np.int64]]] = None
         self._grid: Optional[PolygonGrid] = None
 
     @classmethod
-    def from_polygons(cls, vertices: npt.ArrayLike, polygons: Any, *,
+    def from_polygons(cls, vertices: npt.ArrayLike, polygons: PolygonsLike, *,
                       cost_factors: Optional[npt.ArrayLike] = None) -> "NavMesh":
         """A mesh of the given polygons: each a sequence of vertex indices (or one per
         row of a 2-D array), simple and convex, with at least three distinct corners;
@@ -92,8 +117,8 @@ class NavMesh:
         return cls(vertices, polygons, cost_factors=cost_factors)
 
     @classmethod
-    def from_shapes(cls, walkable: Any, obstacles: Any = (), *, agent_radius: float = 0.0, merge: bool = True,
-                    quad_segs: int = 2) -> "NavMesh":
+    def from_shapes(cls, walkable: "ShapeLike", obstacles: "ObstaclesLike" = (), *, agent_radius: float = 0.0,
+                    merge: bool = True, quad_segs: int = 2) -> "NavMesh":
         """A mesh of the free space: `walkable` shrunk by `agent_radius`, minus the
         `obstacles` grown by it (shapely geometries or coordinate sequences of outer
         rings; corners of grown shapes are rounded with `quad_segs` segments per
@@ -109,9 +134,8 @@ class NavMesh:
         (4, -1, True)
         """
         from .shapes import free_space_polygons
-        vertices, polygons = free_space_polygons(walkable, obstacles, agent_radius=agent_radius, merge=merge,
-                                                 quad_segs=quad_segs)
-        return cls(vertices, polygons)
+        return cls._from_checked(free_space_polygons(walkable, obstacles, agent_radius=agent_radius, merge=merge,
+                                                     quad_segs=quad_segs))
 
     @classmethod
     def load(cls, path: "PathLike", *, up: str = "y", max_slope: float = 45.0, merge: bool = False) -> "NavMesh":
@@ -124,7 +148,7 @@ class NavMesh:
         convex polygons when `merge` is true.
 
         >>> import walkmesh_tools as tools
-        >>> len(tools.NavMesh.load(tools.small_mesh_path()))
+        >>> len(tools.NavMesh.load(tools._small_mesh_path()))
         19
         """
         path = Path(path)
@@ -139,8 +163,7 @@ class NavMesh:
             mesh = cls(vertices, polygons, cost_factors=factors)
             formats.check_tables(path, mesh, tables)
             return mesh
-        vertices, polygons = formats.read_triangles(path, up=up, max_slope=max_slope, merge=merge)
-        return cls(vertices, polygons)
+        return cls._from_checked(formats.read_triangles(path, up=up, max_slope=max_slope, merge=merge))
 
     def save(self, path: "PathLike", *, up: str = "y") -> None:
         """Writes the mesh, by the suffix of `path`: `.mesh` (text; loading it gives
@@ -150,7 +173,7 @@ class NavMesh:
         coordinate is 0.
 
         >>> import os, tempfile, walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> path = os.path.join(tempfile.mkdtemp(), "copy.mesh")
         >>> mesh.save(path)
         >>> bytes(tools.NavMesh.load(path).edges) == bytes(mesh.edges)
@@ -166,10 +189,10 @@ class NavMesh:
             formats.write_triangles(path, self, up=up)
 
     @property
-    def polygons(self) -> Sequence[np.ndarray]:
+    def polygons(self) -> Sequence[npt.NDArray[np.int64]]:
         """Each polygon's vertex indices, counter-clockwise (views of `polygon_corners`)."""
         if self._polygons is None:
-            self._polygons = ragged_lists(self.polygon_offsets, self.polygon_corners)
+            self._polygons = ragged.rows(self.polygon_offsets, self.polygon_corners)
         return self._polygons
 
     def __len__(self) -> int:
@@ -178,14 +201,20 @@ class NavMesh:
     def __repr__(self) -> str:
         return f"<NavMesh: {len(self.vertices)} vertices, {len(self)} polygons, {len(self.edges)} edges>"
 
-    def locate(self, points: Any) -> Any:
+    @overload
+    def locate(self, points: OnePoint) -> int: ...
+
+    @overload
+    def locate(self, points: ManyPoints) -> npt.NDArray[np.int64]: ...
+
+    def locate(self, points: Union[OnePoint, ManyPoints]) -> Union[int, npt.NDArray[np.int64]]:
         """The polygon (node) of each point, -1 where no polygon contains it: the
         lowest-index polygon that holds the point, its boundary included. `points`
         is one point (x, y), which gives an int, or an array of shape (..., 2), which
         gives an int64 array of shape (...).
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> mesh.locate((1, 1)), mesh.locate([[1, 1], [11, 7], [-5, 0]]).tolist()
         (0, [0, 18, -1])
         """
@@ -217,7 +246,7 @@ class NavMesh:
         list of `walkmesh.Point`. A point in no polygon is a ValueError naming it.
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> [(p.x, p.y) for p in mesh.find_path((1, 1), (5, 1))]
         [(2.0, 1.0), (4.0, 1.0), (5.0, 1.0)]
         """
@@ -227,14 +256,14 @@ class NavMesh:
         return walkmesh.find_path(self.nodes, self.edges, start, target, walkmesh.Point(x, y))
 
     def straight_path(self, start_point: "PointLike", target_point: "PointLike", *, max_expansions: Optional[int] = None,
-                      partial: bool = False) -> np.ndarray:
+                      partial: bool = False) -> npt.NDArray[np.float32]:
         """`walkmesh_tools.straight_path` between the polygons of the two points: the
         shortest polyline from `start_point` to `target_point` through the portals of
         the route, as a (k, 2) float32 array ((0, 2) when the target cannot be reached
         and `partial` is false). A point in no polygon is a ValueError naming it.
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> mesh.straight_path((1, 1), (11, 7)).tolist()
         [[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]]
         """
@@ -244,7 +273,7 @@ class NavMesh:
         return straight_path(self.nodes, self.edges, start, target, start_xy, target_xy,
                              max_expansions=max_expansions, partial=partial)
 
-    def _nodes_of(self, points: npt.ArrayLike, name: str) -> Tuple[np.ndarray, np.ndarray]:
+    def _nodes_of(self, points: npt.ArrayLike, name: str) -> Tuple[npt.NDArray[np.int64], npt.NDArray[np.float64]]:
         array = np.asarray(points, dtype=np.float64)
         if array.ndim != 2 or array.shape[1] != 2:
             raise ValueError(f"the {name}s must have shape (n, 2), not {array.shape}")
@@ -264,7 +293,7 @@ class NavMesh:
         first point in no polygon is a ValueError naming it.
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> paths = mesh.find_paths([(1, 1), (11, 7)], [(11, 7), (1, 1)], straight=True)
         >>> paths[0].tolist() == mesh.straight_path((1, 1), (11, 7)).tolist(), bool(paths.reached.all())
         (True, True)
@@ -277,7 +306,7 @@ class NavMesh:
         return find_paths(self.nodes, self.edges, starts, targets, target_xy, start_points=start_xy,
                           straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
 
-    def plot(self, paths: Sequence[Any] = (), ax: Any = None, **style: Any) -> Any:
+    def plot(self, paths: Sequence[Drawable] = (), ax: Optional["Axes"] = None, **style: Any) -> "Axes":
         """Draws the polygons, their portals and `paths` with matplotlib and returns
         the axes (a new figure's when `ax` is None). A path is either a route as
         `find_path` returns it (a list of `walkmesh.Point`, drawn dashed with a dot at
@@ -291,9 +320,9 @@ class NavMesh:
         matplotlib (`pip install 'walkmesh[plot]'`).
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> route = mesh.find_path((1, 1), (11, 7))
         >>> ax = mesh.plot([((1, 1), route), mesh.straight_path((1, 1), (11, 7))])  # doctest: +SKIP
         """
         from .plot import plot_mesh
-        return plot_mesh(self, paths, ax, **style)
+        return cast("Axes", plot_mesh(self, paths, ax, **style))

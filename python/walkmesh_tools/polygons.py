@@ -5,26 +5,52 @@ corner also names the side that ends at it.
 
 Here live the checks a polygon must pass, turning clockwise ones, the side across
 which each side is shared (its twin), the polygons around each vertex, and the
-merging of neighbouring convex polygons into larger convex ones."""
+merging of neighbouring convex polygons into larger convex ones. Polygons that
+passed the checks travel as CheckedPolygons, with their twins, and are not checked
+again."""
 from __future__ import annotations
 
 import math
 from itertools import chain
-from typing import Any, List, NamedTuple, Sequence, Tuple
+from typing import List, NamedTuple, Sequence, Tuple, Union
 
 import numpy as np
+import numpy.typing as npt
 
-__all__ = ["RaggedPolygons", "as_ragged", "corner_links", "orient_and_check", "side_twins", "vertex_fans",
-           "merge_convex", "merge_polygons"]
+from . import ragged
+
+__all__ = ["PolygonsLike", "RaggedPolygons", "CheckedPolygons", "as_vertices", "as_ragged", "check_polygons",
+           "corner_links", "orient_and_check", "side_twins", "vertex_fans", "merge_convex"]
+
+# Polygons as NavMesh takes them: vertex index sequences, or one polygon per row of
+# a 2-D integer array.
+PolygonsLike = Union[Sequence[Union[Sequence[int], npt.NDArray[np.integer]]], npt.NDArray[np.integer]]
 
 
 class RaggedPolygons(NamedTuple):
-    """Polygons already in ragged form, as the readers and the merge produce them."""
+    """Polygons already in ragged form, as the readers produce them."""
     offsets: np.ndarray
     corners: np.ndarray
 
 
-def as_ragged(polygons: Any) -> Tuple[np.ndarray, np.ndarray]:
+class CheckedPolygons(NamedTuple):
+    """Polygons that passed orient_and_check, counter-clockwise, over float64
+    `vertices`, with the twin of each side (side_twins)."""
+    vertices: np.ndarray
+    offsets: np.ndarray
+    corners: np.ndarray
+    twin: np.ndarray
+
+
+def as_vertices(vertices: npt.ArrayLike) -> np.ndarray:
+    """A (V, 2) float64 copy of the vertices."""
+    array = np.array(vertices, dtype=np.float64)
+    if array.ndim != 2 or array.shape[1] != 2:
+        raise ValueError(f"vertices must have shape (V, 2), not {array.shape}")
+    return array
+
+
+def as_ragged(polygons: Union[PolygonsLike, RaggedPolygons]) -> Tuple[np.ndarray, np.ndarray]:
     """(offsets, corners) of a sequence of vertex index sequences, of a 2-D integer
     array with one polygon per row, or of RaggedPolygons."""
     if isinstance(polygons, RaggedPolygons):
@@ -34,11 +60,9 @@ def as_ragged(polygons: Any) -> Tuple[np.ndarray, np.ndarray]:
         corners = polygons.reshape(-1)
         offsets = np.arange(count + 1, dtype=np.int64) * size
     else:
-        polygons = list(polygons)
-        lengths = np.fromiter(map(len, polygons), dtype=np.int64, count=len(polygons))
-        corners = np.array(list(chain.from_iterable(polygons)))
-        offsets = np.zeros(len(polygons) + 1, dtype=np.int64)
-        np.cumsum(lengths, out=offsets[1:])
+        rows = list(polygons)
+        offsets = ragged.offsets_from_lengths(np.fromiter(map(len, rows), dtype=np.int64, count=len(rows)))
+        corners = np.array(list(chain.from_iterable(rows)))
     if corners.size and corners.dtype.kind not in "iu":
         raise ValueError(f"polygon corners must be vertex indices (integers), not {corners.dtype}")
     return offsets, corners.astype(np.int64)
@@ -47,11 +71,10 @@ def as_ragged(polygons: Any) -> Tuple[np.ndarray, np.ndarray]:
 def corner_links(offsets: np.ndarray) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
     """For every corner: its polygon, and the indices of the corners before and after
     it in that polygon (wrapping)."""
-    lengths = np.diff(offsets)
-    polygon = np.repeat(np.arange(len(lengths), dtype=np.int64), lengths.astype(np.intp))
+    polygon = ragged.row_of(offsets)
     index = np.arange(offsets[-1], dtype=np.int64)
     first = offsets[:-1][polygon]
-    last = first + lengths[polygon] - 1
+    last = offsets[1:][polygon] - 1
     before = np.where(index == first, last, index - 1)
     after = np.where(index == last, first, index + 1)
     return polygon, before, after
@@ -80,12 +103,12 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
     """The corners with every clockwise polygon turned counter-clockwise (keeping its
     first corner first). Raises ValueError naming the first polygon that is not a
     simple convex polygon of at least three distinct corners."""
-    lengths = np.diff(offsets)
+    lengths = ragged.lengths(offsets)
     if np.any(lengths < 3):
         i = _first(lengths < 3)
         raise ValueError(f"polygon {i} has {lengths[i]} corners; a polygon needs at least 3")
     polygon, before, after = corner_links(offsets)
-    position = np.arange(len(corners)) - offsets[:-1][polygon]
+    position = ragged.position_in_row(offsets, polygon)
     outside = (corners < 0) | (corners >= len(vertices))
     if np.any(outside):
         k = _first(outside)
@@ -107,7 +130,7 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
         raise ValueError(f"polygon {polygon[k]} has two corners at the same point "
                          f"{tuple(xy[k].tolist())} (vertices {corners[k]} and {corners[after[k]]})")
     x, y = xy[:, 0], xy[:, 1]
-    twice_area = np.add.reduceat(x * y[after] - x[after] * y, offsets[:-1].astype(np.intp)) if len(lengths) else np.zeros(0)
+    twice_area = np.add.reduceat(x * y[after] - x[after] * y, ragged.starts(offsets)) if len(lengths) else np.zeros(0)
     if np.any(twice_area == 0):
         i = _first(twice_area == 0)
         raise ValueError(f"polygon {i} has no area: its corners lie on one line")
@@ -133,7 +156,7 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
         raise ValueError(f"polygon {polygon[k]} folds back on itself at corner {position[k]} (vertex {corners[k]})")
     # All turns go one way; a simple polygon turns once around in all (2 pi), one that
     # winds around its inside twice or more turns 4 pi or more.
-    turning = np.add.reduceat(np.arctan2(cross, dot), offsets[:-1].astype(np.intp))
+    turning = np.add.reduceat(np.arctan2(cross, dot), ragged.starts(offsets))
     if np.any(turning > 3 * math.pi):
         i = _first(turning > 3 * math.pi)
         raise ValueError(f"polygon {i} is not simple: its sides wind around its inside more than once")
@@ -148,9 +171,8 @@ def side_twins(vertex_count: int, offsets: np.ndarray, corners: np.ndarray) -> n
     start, end = corners[before], corners
     key = np.minimum(start, end) * max(vertex_count, 1) + np.maximum(start, end)
     order = np.argsort(key, kind="stable")
-    sorted_key = key[order]
-    group = np.flatnonzero(np.r_[True, sorted_key[1:] != sorted_key[:-1]]) if len(key) else np.zeros(0, np.int64)
-    sizes = np.diff(np.r_[group, len(key)])
+    groups = ragged.runs(key[order])
+    group, sizes = groups[:-1], ragged.lengths(groups)
     if np.any(sizes > 2):
         g = _first(sizes > 2)
         sides = order[group[g]:group[g] + sizes[g]]
@@ -170,10 +192,11 @@ def side_twins(vertex_count: int, offsets: np.ndarray, corners: np.ndarray) -> n
 
 
 def vertex_fans(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
-                twin: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+                neighbours: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
     """The polygons around each vertex, counter-clockwise, with -1 for each gap
     between them (outside the mesh), starting from the lowest-index polygon:
-    (offsets per vertex, flat polygon indices)."""
+    (offsets per vertex, flat polygon indices). `neighbours` holds the polygon across
+    each side, -1 for none."""
     polygon, _, after = corner_links(offsets)
     vertex = corners
     # A polygon's corner spans, counter-clockwise, from the side towards its next
@@ -183,29 +206,36 @@ def vertex_fans(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
     angle = np.arctan2(toward[:, 1], toward[:, 0])
     order = np.lexsort((angle, vertex))
     vertex_sorted, polygon_sorted = vertex[order], polygon[order]
-    starts = np.flatnonzero(np.r_[True, vertex_sorted[1:] != vertex_sorted[:-1]]) if len(order) else order
-    sizes = np.diff(np.r_[starts, len(order)]).astype(np.intp)
-    group_start = np.repeat(starts, sizes)
-    lowest = np.minimum.reduceat(polygon_sorted, starts) if len(starts) else starts
-    lowest_at = np.flatnonzero(polygon_sorted == np.repeat(lowest, sizes)) - starts
-    turned = (np.arange(len(order)) - group_start - np.repeat(lowest_at, sizes)) % np.repeat(sizes, sizes)
+    # Each vertex's corners, turned to start from its lowest-index polygon (a polygon
+    # has a vertex once).
+    groups = ragged.runs(vertex_sorted)
+    group = ragged.row_of(groups)
+    lowest = np.minimum.reduceat(polygon_sorted, ragged.starts(groups)) if len(order) else polygon_sorted
+    lowest_at = np.flatnonzero(polygon_sorted == lowest[group]) - groups[:-1]
+    turned = (ragged.position_in_row(groups, group) - lowest_at[group]) % ragged.lengths(groups)[group]
     order = order[np.lexsort((turned, vertex_sorted))]
-    gap = twin[order] < 0
-    width = 1 + gap
-    fan = np.full(int(width.sum()), -1, dtype=np.int64)
-    fan[np.cumsum(width) - width] = polygon[order]
-    fan_offsets = np.zeros(len(vertices) + 1, dtype=np.int64)
-    np.cumsum(np.bincount(vertex[order].astype(np.intp), weights=width, minlength=len(vertices)).astype(np.int64),
-              out=fan_offsets[1:])
-    return fan_offsets, fan
+    # A corner's polygon, followed by a -1 where no polygon lies across its side.
+    width = 1 + (neighbours[order] < 0)
+    at = ragged.offsets_from_lengths(width)
+    fan = np.full(int(at[-1]), -1, dtype=np.int64)
+    fan[at[:-1]] = polygon[order]
+    per_vertex = np.bincount(vertex[order].astype(np.intp), weights=width, minlength=len(vertices))
+    return ragged.offsets_from_lengths(per_vertex.astype(np.int64)), fan
 
 
-def merge_convex(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
-                 twin: np.ndarray) -> RaggedPolygons:
+def check_polygons(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray) -> CheckedPolygons:
+    """orient_and_check, then side_twins: what every polygon passes once."""
+    corners = orient_and_check(vertices, offsets, corners)
+    return CheckedPolygons(vertices, offsets, corners, side_twins(len(vertices), offsets, corners))
+
+
+def merge_convex(polygons: CheckedPolygons) -> CheckedPolygons:
     """Hertel-Mehlhorn: removes shared sides, longest first, wherever the two polygons
     on either side form a convex polygon together (a straight corner counts as
-    convex). Takes convex counter-clockwise polygons; returns (offsets, corners) of
-    the merged ones, in the order of their first side."""
+    convex). The merged polygons come in the order of their first side; each is
+    convex and counter-clockwise (the test below is the one orient_and_check makes),
+    and each kept side keeps its twin."""
+    vertices, offsets, corners, twin = polygons
     _, before, after = corner_links(offsets)
     x, y = vertices[:, 0].tolist(), vertices[:, 1].tolist()
     end = corners.tolist()
@@ -230,7 +260,8 @@ def merge_convex(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
         next_[pt], prev[nk] = nk, pt
         alive[k] = alive[t] = False
     merged_offsets = [0]
-    merged: List[int] = []
+    # The side kept as each corner of the merged polygons (side k ends at corner k).
+    kept: List[int] = []
     seen = [False] * len(end)
     for side in range(len(end)):
         if not alive[side] or seen[side]:
@@ -238,18 +269,12 @@ def merge_convex(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
         k = side
         while not seen[k]:
             seen[k] = True
-            merged.append(end[k])
+            kept.append(k)
             k = next_[k]
-        merged_offsets.append(len(merged))
-    return RaggedPolygons(np.array(merged_offsets, dtype=np.int64), np.array(merged, dtype=np.int64))
-
-
-def merge_polygons(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray) -> RaggedPolygons:
-    """Checks and orients the polygons, then merges them with merge_convex."""
-    corners = orient_and_check(vertices, offsets, corners)
-    return merge_convex(vertices, offsets, corners, side_twins(len(vertices), offsets, corners))
-
-
-def ragged_lists(offsets: np.ndarray, values: np.ndarray) -> Sequence[np.ndarray]:
-    """One view of `values` per row."""
-    return np.split(values, offsets[1:-1])
+        merged_offsets.append(len(kept))
+    sides = np.array(kept, dtype=np.int64)
+    # A side is removed together with its twin, so a kept side's twin is kept too.
+    renumbered = np.full(len(end), -1, dtype=np.int64)
+    renumbered[sides] = np.arange(len(sides))
+    merged_twin = np.where(twin[sides] >= 0, renumbered[np.maximum(twin[sides], 0)], -1)
+    return CheckedPolygons(vertices, np.array(merged_offsets, dtype=np.int64), corners[sides], merged_twin)

@@ -1,7 +1,8 @@
-// The batch: every query checked before any search runs, then the searches on worker
-// threads (the calling thread is the first of them) with the interpreter lock
-// released, each worker reusing its route finder and appending its points to a buffer
-// of its own; then, with the lock back, the buffers gathered in query order.
+// The batch: the searches on worker threads (the calling thread is the first of them)
+// with the interpreter lock released, each worker reusing its route finder and
+// appending its points to a buffer of its own; then, with the lock back, the buffers
+// gathered in query order. A query that fails stops the batch once every query before
+// it has run, so the failure reported is always the lowest failing query's.
 #include "tools/batch.hpp"
 
 #include <algorithm>
@@ -16,10 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "boundary/arguments.hpp"
-#include "graph.hpp"
-#include "numpy_access/array_api.hpp"
-#include "route.hpp"
+#include <sched.h>
+
+#include "core/graph.hpp"
+#include "core/route.hpp"
+#include "python/arguments.hpp"
+#include "python/array_api.hpp"
 #include "tools/failures.hpp"
 #include "tools/intake.hpp"
 #include "tools/results.hpp"
@@ -27,10 +30,10 @@
 namespace walkmesh::tools {
 namespace {
 
-constexpr SourceLocation batch_site{"src/tools/batch", 0, 0};
-
 // How often the calling thread looks for a pending signal (Ctrl-C) between queries.
 constexpr std::chrono::milliseconds kSignalInterval{10};
+// How often it tells the progress callback how many queries are done.
+constexpr std::chrono::milliseconds kProgressInterval{100};
 
 // A read-only, C-contiguous buffer of an argument, released with it.
 class BufferView {
@@ -98,11 +101,13 @@ struct QuerySlot {
     std::uint8_t reached;
 };
 
-// The first failure of the batch, by query position.
+// The lowest failing query of the batch and what failed.
 struct BatchFault {
     std::size_t query;
-    PyObject* type;
-    std::string message;
+    Fault fault;
+    // For a start or target outside the node table: which, and the index as given.
+    const char* role;
+    std::int64_t node;
 };
 
 struct Worker {
@@ -131,13 +136,16 @@ private:
 
 class Batch {
 public:
+    // `progress`, when not null, is called as progress(done, total) from the calling
+    // thread, with the lock held.
     Batch(const Graph& graph, const Queries& queries, const RouteOptions& options, bool straight,
-          std::size_t threads)
+          std::size_t threads, PyObject* progress)
         : graph_(graph),
           queries_(queries),
           options_(options),
           straight_(straight),
-          slots_(Table<QuerySlot>::uninitialised(queries.count, batch_site)),
+          progress_(progress),
+          slots_(Table<QuerySlot>::uninitialised(queries.count, Site::batch)),
           chunk_(std::clamp<std::size_t>(queries.count / (threads * 16), 1, 64)) {
         workers_.reserve(threads);
         finders_.reserve(threads);
@@ -154,8 +162,9 @@ public:
         }
     }
 
-    // Runs every query; returns early when a search fails or a signal arrives. The
-    // lock is released meanwhile and held again on return.
+    // Runs every query; returns early when a query fails (once the queries before it
+    // have run) or a signal arrives. The lock is released meanwhile and held again on
+    // return.
     void run() {
         WithoutInterpreterLock unlocked;
         std::vector<std::thread> threads;
@@ -177,8 +186,19 @@ public:
         }
     }
 
-    // With the lock held, after run(): the signal's exception, if one arrived.
+    // With the lock held, after run(): the exception of a signal handler or of the
+    // progress callback, if one raised.
     std::optional<ErrorState>& interruption() noexcept { return interruption_; }
+
+    // With the lock held, after a complete run: the progress callback's last call.
+    void report_done() {
+        if (progress_ != nullptr) {
+            call_progress();
+            if (interruption_) {
+                throw_error(std::move(*interruption_));
+            }
+        }
+    }
     const std::optional<BatchFault>& fault() const noexcept { return fault_; }
 
     // With the lock held, after a complete run(): (offsets, points, reached).
@@ -236,13 +256,18 @@ private:
                 return;
             }
             const std::size_t end = std::min(begin + chunk_, queries_.count);
+            // Counted once per chunk, so that the workers share no line per query.
+            ChunkCount counted(done_count_);
             for (std::size_t query = begin; query < end; ++query) {
-                if (stop_.load(std::memory_order_relaxed)) {
+                // Past a failed query nothing needs to run: its failure is reported
+                // unless one before it fails too.
+                if (stop_.load(std::memory_order_relaxed) || query >= fault_limit_.load(std::memory_order_relaxed)) {
                     return;
                 }
                 if (!run_query(worker, static_cast<std::uint16_t>(index), query)) {
                     return;
                 }
+                ++counted.queries;
                 if (unlocked != nullptr) {
                     const auto now = std::chrono::steady_clock::now();
                     if (now - last_check >= kSignalInterval) {
@@ -254,30 +279,40 @@ private:
         }
     }
 
-    // False when the query failed and the batch stops.
+    // Adds the queries a worker finished to the shared count when its chunk ends.
+    struct ChunkCount {
+        std::atomic<std::size_t>& total;
+        std::size_t queries = 0;
+        explicit ChunkCount(std::atomic<std::size_t>& shared) noexcept : total(shared) {}
+        ChunkCount(const ChunkCount&) = delete;
+        ChunkCount& operator=(const ChunkCount&) = delete;
+        ~ChunkCount() { total.fetch_add(queries, std::memory_order_relaxed); }
+    };
+
+    // False when the query failed.
     bool run_query(Worker& worker, std::uint16_t index, std::size_t query) noexcept {
+        const std::int64_t start = queries_.start(query);
+        const std::int64_t target = queries_.target(query);
+        for (const auto& [role, node] : {std::pair{"start", start}, std::pair{"target", target}}) {
+            if (node < 0 || static_cast<std::uint64_t>(node) >= graph_.node_count()) {
+                record_fault({query, Fault{Fault::Kind::start_index}, role, node});
+                return false;
+            }
+        }
         try {
             const std::size_t before = worker.points.size();
-            const RouteEnd end = find_route(*worker.finder, query);
+            const RouteEnd end = worker.finder->find(static_cast<std::uint32_t>(start),
+                                                     static_cast<std::uint32_t>(target), options_);
             append_points(worker, end, query);
             slots_[query] = {before, static_cast<std::uint32_t>(worker.points.size() - before), index,
                              static_cast<std::uint8_t>(end == RouteEnd::target)};
             return true;
-        } catch (const GraphFault& fault) {
-            record_fault(query, PyExc_ValueError, fault.message);
-        } catch (const StorageFailure& failure) {
-            record_fault(query, PyExc_MemoryError,
-                         failure.bytes == 0 ? "the results are too large for one allocation"
-                                            : "cannot allocate " + std::to_string(failure.bytes) + " bytes");
+        } catch (const QueryFault& fault) {
+            record_fault({query, fault.fault, nullptr, 0});
         } catch (...) {
-            record_fault(query, PyExc_MemoryError, "out of memory");
+            record_fault({query, Fault{Fault::Kind::out_of_memory}, nullptr, 0});
         }
         return false;
-    }
-
-    RouteEnd find_route(RouteFinder& finder, std::size_t query) const {
-        return finder.find(static_cast<std::uint32_t>(queries_.start(query)),
-                           static_cast<std::uint32_t>(queries_.target(query)), options_);
     }
 
     // The same points as the single calls: straight_path's, or find_path's midpoints
@@ -293,43 +328,63 @@ private:
             return;
         }
         finder.append_midpoints(worker.points);
-        worker.points.push_back(end_point, batch_site);
+        worker.points.push_back(end_point, Site::batch);
     }
 
-    void record_fault(std::size_t query, PyObject* type, std::string message) noexcept {
-        try {
-            std::lock_guard<std::mutex> lock(fault_mutex_);
-            if (!fault_ || query < fault_->query) {
-                fault_ = BatchFault{query, type, "query " + std::to_string(query) + ": " + message};
-            }
-        } catch (...) {
-            // Without room for the message the batch still stops; gather() never runs.
+    void record_fault(const BatchFault& fault) noexcept {
+        std::lock_guard<std::mutex> lock(fault_mutex_);
+        if (!fault_ || fault.query < fault_->query) {
+            fault_ = fault;
+            fault_limit_.store(fault.query, std::memory_order_relaxed);
         }
-        stop_.store(true, std::memory_order_relaxed);
     }
 
+    // Also the moment to tell the progress callback, now and then.
     void check_signals(WithoutInterpreterLock& unlocked) noexcept {
         if (interruption_) {
             return;
         }
+        const auto now = std::chrono::steady_clock::now();
+        const bool report = progress_ != nullptr && now - last_progress_ >= kProgressInterval;
         unlocked.with_lock([&] {
             if (PyErr_CheckSignals() == -1) {
                 interruption_.emplace(ErrorState::take_current());
                 stop_.store(true, std::memory_order_relaxed);
+            } else if (report) {
+                last_progress_ = now;
+                call_progress();
             }
         });
+    }
+
+    // With the lock held: progress(done, total); an exception it raises stops the batch.
+    void call_progress() noexcept {
+        OwnedRef result = OwnedRef::steal(PyObject_CallFunction(
+            progress_, "nn", static_cast<Py_ssize_t>(done_count_.load(std::memory_order_relaxed)),
+            static_cast<Py_ssize_t>(queries_.count)));
+        if (!result) {
+            interruption_.emplace(ErrorState::take_current());
+            stop_.store(true, std::memory_order_relaxed);
+        }
     }
 
     const Graph graph_;
     const Queries queries_;
     const RouteOptions options_;
     const bool straight_;
+    PyObject* const progress_;
+    std::chrono::steady_clock::time_point last_progress_{};
+    // Queries finished, counted chunk by chunk.
+    std::atomic<std::size_t> done_count_{0};
     Table<QuerySlot> slots_;
     const std::size_t chunk_;
     std::vector<RouteFinder> finders_;
     std::vector<Worker> workers_;
     std::atomic<std::size_t> next_{0};
+    // Set by a signal: every worker stops.
     std::atomic<bool> stop_{false};
+    // The lowest failed query so far: no query from here on needs to run.
+    std::atomic<std::size_t> fault_limit_{SIZE_MAX};
     std::mutex fault_mutex_;
     std::optional<BatchFault> fault_;
     std::optional<ErrorState> interruption_;
@@ -339,39 +394,34 @@ private:
     std::atomic<std::size_t> running_{0};
 };
 
-// Every query's start and target within the node table, checked in query order.
-void check_node_indices(const Queries& queries, std::size_t node_count) {
-    const auto outside = [&](std::int64_t node) {
-        return node < 0 || static_cast<std::uint64_t>(node) >= node_count;
-    };
-    for (std::size_t i = 0; i < queries.count; ++i) {
-        for (const auto& [role, node] : {std::pair{"start", queries.start(i)}, std::pair{"target", queries.target(i)}}) {
-            if (outside(node)) {
-                throw_error(PyExc_ValueError, "query " + std::to_string(i) + ": " + role + " node " +
-                                                  std::to_string(node) + " is outside the node table (" +
-                                                  std::to_string(node_count) + " nodes)");
-            }
-        }
+// The cores this process may run on.
+std::size_t usable_cores() noexcept {
+    cpu_set_t cores;
+    if (sched_getaffinity(0, sizeof cores, &cores) == 0) {
+        return static_cast<std::size_t>(std::max(CPU_COUNT(&cores), 1));
     }
+    return std::max<std::size_t>(std::thread::hardware_concurrency(), 1);
 }
 
+constexpr std::size_t kMostThreads = 1024;
+
+// None: the usable cores (at most kMostThreads).
 std::size_t thread_count(PyObject* object) {
-    const std::uint64_t threads = budget_argument("threads", object);
-    if (threads == 0 || threads > 1024) {
-        throw_error(PyExc_ValueError, "argument 'threads': must be from 1 to 1024");
+    if (object == Py_None) {
+        return std::min(usable_cores(), kMostThreads);
     }
-    return static_cast<std::size_t>(threads);
+    return static_cast<std::size_t>(bounded_index_argument("threads", object, 1, kMostThreads, "None or "));
 }
 
-constexpr std::array<const char*, 10> kFindPathsParameters = {
+constexpr std::array<const char*, 11> kFindPathsParameters = {
     "nodes", "edges", "starts", "targets", "target_points", "start_points", "straight", "threads",
-    "max_expansions", "partial"};
+    "max_expansions", "partial", "progress"};
 constexpr Signature kFindPathsSignature{"find_paths()", kFindPathsParameters};
 
 }  // namespace
 
 OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
-    std::array<PyObject*, 10> slots{};
+    std::array<PyObject*, 11> slots{};
     bind_fastcall(kFindPathsSignature, arguments, positional_count, keyword_names, slots);
     HeldTables tables(slots[0], slots[1]);
     const BufferView starts("starts", slots[2], 'i', 8, 1);
@@ -384,6 +434,10 @@ OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyO
     }
     const std::size_t threads = thread_count(slots[7]);
     const RouteOptions options = route_options(slots[8], slots[9]);
+    PyObject* const progress = slots[10] == Py_None ? nullptr : slots[10];
+    if (progress != nullptr && !PyCallable_Check(progress)) {
+        throw_error(PyExc_TypeError, "argument 'progress': expected None or a callable taking (done, total)");
+    }
     const std::size_t count = static_cast<std::size_t>(starts.length());
     if (targets.length() != starts.length() || target_points.length() != starts.length() ||
         (start_points && start_points->length() != starts.length())) {
@@ -393,20 +447,24 @@ OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyO
                           static_cast<const std::byte*>(target_points.data()),
                           start_points ? static_cast<const std::byte*>(start_points->data()) : nullptr, count};
     const Graph graph = tables.graph();
-    check_node_indices(queries, graph.node_count());
 
     const std::size_t workers = std::max<std::size_t>(1, std::min(threads, count));
-    Batch batch(graph, queries, options, straight, workers);
+    Batch batch(graph, queries, options, straight, workers, progress);
     batch.add_workers(workers);
     batch.run();
     if (std::optional<ErrorState>& interruption = batch.interruption()) {
         throw_error(std::move(*interruption));
     }
     if (const std::optional<BatchFault>& fault = batch.fault()) {
-        throw_error(fault->type, fault->message);
+        if (fault->role != nullptr) {
+            throw_node_outside(fault->role, fault->node, graph.node_count(), fault->query);
+        }
+        throw_fault(fault->fault, fault->query);
     }
-    // Python code may have run meanwhile, on other threads or in a signal handler.
-    tables.graph();
+    batch.report_done();
+    // Python code may have run meanwhile, on other threads, in a signal handler or in
+    // the progress callback.
+    tables.require_unchanged();
     return batch.gather();
 }
 

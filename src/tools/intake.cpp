@@ -4,12 +4,13 @@
 #include <cmath>
 #include <string>
 
-#include "boundary/arguments.hpp"
-#include "boundary/once_cell.hpp"
-#include "boundary/text.hpp"
-#include "graph_py.hpp"
-#include "numpy_access/borrow_registry.hpp"
-#include "record_class.hpp"
+#include "python/arguments.hpp"
+#include "python/once_cell.hpp"
+#include "python/text.hpp"
+#include "python/graph_classes.hpp"
+#include "python/borrow_registry.hpp"
+#include "python/record_class.hpp"
+#include "tools/failures.hpp"
 
 namespace walkmesh::tools {
 namespace {
@@ -31,20 +32,24 @@ OnceCell<PyObject*> edge_dtype_cell;
 PyObject* node_dtype() { return node_dtype_cell.get_or_fill([] { return build_node_dtype().release(); }); }
 PyObject* edge_dtype() { return edge_dtype_cell.get_or_fill([] { return build_edge_dtype().release(); }); }
 
-void check_record_array(const char* name, const char* records, PyObject* object, PyObject* expected) {
-    if (!numpy::is_array(object)) {
+OwnedRef node_dtype_ref() { return OwnedRef::new_ref(node_dtype()); }
+OwnedRef edge_dtype_ref() { return OwnedRef::new_ref(edge_dtype()); }
+
+void check_record_array(const char* name, const char* records, PyObject* object, OwnedRef (*expected)()) {
+    switch (numpy::record_array_problem(object, expected)) {
+    case numpy::RecordArrayProblem::none:
+        return;
+    case numpy::RecordArrayProblem::not_an_array:
         argument_error(PyExc_TypeError, name,
                        std::string("expected a numpy.ndarray of ") + records + " records, got " + type_name(object));
-    }
-    const numpy::ArrayObject& fields = numpy::array_fields(object);
-    if (fields.nd != 1) {
+    case numpy::RecordArrayProblem::not_one_dimensional:
         argument_error(PyExc_ValueError, name,
-                       "expected a one-dimensional array, got " + std::to_string(fields.nd) + " dimensions");
-    }
-    if (fields.descr != expected && !numpy::equiv_types(fields.descr, expected)) {
+                       "expected a one-dimensional array, got " + std::to_string(numpy::array_fields(object).nd) +
+                           " dimensions");
+    case numpy::RecordArrayProblem::other_dtype:
         argument_error(PyExc_TypeError, name,
-                       "dtype " + repr_text(fields.descr) + " is not the " + records + " record dtype " +
-                           repr_text(expected));
+                       "dtype " + repr_text(numpy::array_fields(object).descr) + " is not the " + records +
+                           " record dtype " + repr_text(expected().get()));
     }
 }
 
@@ -66,7 +71,8 @@ numpy::HeldArray hold(const char* name, PyObject* array) {
     return std::move(*held);
 }
 
-numpy::HeldArray checked_and_held(const char* name, const char* records, PyObject* object, PyObject* expected) {
+numpy::HeldArray checked_and_held(const char* name, const char* records, PyObject* object,
+                                  OwnedRef (*expected)()) {
     check_record_array(name, records, object, expected);
     return hold(name, object);
 }
@@ -122,8 +128,8 @@ PointValue pair_of_numbers(const char* name, PyObject* object) {
 }  // namespace
 
 HeldTables::HeldTables(PyObject* nodes, PyObject* edges)
-    : nodes_((numpy::load_or_error(), checked_and_held("nodes", "node", nodes, node_dtype()))),
-      edges_(checked_and_held("edges", "edge", edges, edge_dtype())) {}
+    : nodes_((numpy::load_or_error(), checked_and_held("nodes", "node", nodes, node_dtype_ref))),
+      edges_(checked_and_held("edges", "edge", edges, edge_dtype_ref)) {}
 
 std::size_t HeldTables::node_count() const noexcept {
     const numpy::ArrayObject& fields = numpy::array_fields(nodes_.array());
@@ -136,6 +142,11 @@ Graph HeldTables::graph() const {
     return Graph(nodes.data, nodes.count, edges.data, edges.count);
 }
 
+void HeldTables::require_unchanged() const {
+    static_cast<void>(records_of("nodes", nodes_));
+    static_cast<void>(records_of("edges", edges_));
+}
+
 std::uint32_t node_argument(const char* name, PyObject* object, std::size_t node_count) {
     OwnedRef index = convert_argument(name, [&] { return require(PyNumber_Index(object)); });
     int overflow = 0;
@@ -144,9 +155,7 @@ std::uint32_t node_argument(const char* name, PyObject* object, std::size_t node
         throw_fetched();
     }
     if (overflow != 0 || value < 0 || static_cast<unsigned long long>(value) >= node_count) {
-        argument_error(PyExc_IndexError, name,
-                       "node " + repr_text(index.get()) + " is outside the node table (" +
-                           std::to_string(node_count) + " nodes)");
+        throw_node_outside(name, index.get(), node_count);
     }
     return static_cast<std::uint32_t>(value);
 }
@@ -184,6 +193,22 @@ std::uint64_t budget_argument(const char* name, PyObject* object) {
     }
     // Beyond what any search can expand: no limit.
     return overflow > 0 ? UINT64_MAX : static_cast<std::uint64_t>(value);
+}
+
+std::int64_t bounded_index_argument(const char* name, PyObject* object, std::int64_t low, std::int64_t high,
+                                    const char* also) {
+    OwnedRef index = convert_argument(name, [&] { return require(PyNumber_Index(object)); });
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (value == -1 && overflow == 0 && PyErr_Occurred()) {
+        throw_fetched();
+    }
+    if (overflow != 0 || value < low || value > high) {
+        argument_error(PyExc_ValueError, name,
+                       std::string("must be ") + also + "from " + std::to_string(low) + " to " + std::to_string(high) +
+                           ", got " + repr_text(index.get()));
+    }
+    return value;
 }
 
 bool flag_argument(const char* name, PyObject* object) {

@@ -4,9 +4,9 @@
 // new arrays.
 #include <array>
 
-#include "boundary/arguments.hpp"
-#include "numpy_access/array_api.hpp"
-#include "route.hpp"
+#include "python/arguments.hpp"
+#include "python/array_api.hpp"
+#include "core/route.hpp"
 #include "tools/batch.hpp"
 #include "tools/failures.hpp"
 #include "tools/intake.hpp"
@@ -82,7 +82,7 @@ PyMethodDef methods[] = {
      "straight_path(nodes, edges, start, target, start_point, target_point, max_expansions, partial)\n--\n\n"},
     {"find_paths", fastcall(entry<find_paths>), METH_FASTCALL | METH_KEYWORDS,
      "find_paths(nodes, edges, starts, targets, target_points, start_points, straight, threads, "
-     "max_expansions, partial)\n--\n\n"},
+     "max_expansions, partial, progress)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

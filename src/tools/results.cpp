@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "boundary/error_state.hpp"
-#include "numpy_access/array_api.hpp"
+#include "python/error_state.hpp"
+#include "python/array_api.hpp"
 
 namespace walkmesh::tools {
 

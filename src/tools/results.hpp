@@ -5,8 +5,8 @@
 #include <initializer_list>
 #include <span>
 
-#include "boundary/refs.hpp"
-#include "geometry.hpp"
+#include "python/refs.hpp"
+#include "core/geometry.hpp"
 
 namespace walkmesh::tools {
 

@@ -1,0 +1,22 @@
+# The floors of src/ and what each may include: a header of the same floor or of a
+# floor below. src/core sees neither the interpreter nor the glue; src/python sees the
+# core; each module sees the core and the glue, never the other module.
+function(walkmesh_check_layers)
+  set(src "${CMAKE_CURRENT_SOURCE_DIR}/src")
+  set(forbidden_core "Python\\.h|\"(python|walkmesh|tools)/")
+  set(forbidden_python "\"(walkmesh|tools)/")
+  set(forbidden_walkmesh "\"tools/")
+  set(forbidden_tools "\"walkmesh/")
+  foreach(floor core python walkmesh tools)
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${src}/${floor}/*.hpp" "${src}/${floor}/*.cpp")
+    foreach(source IN LISTS sources)
+      file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include")
+      foreach(line IN LISTS includes)
+        if(line MATCHES "${forbidden_${floor}}")
+          file(RELATIVE_PATH shown "${CMAKE_CURRENT_SOURCE_DIR}" "${source}")
+          message(FATAL_ERROR "${shown}: src/${floor} may not include what lies above it: ${line}")
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+endfunction()
