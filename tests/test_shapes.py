@@ -112,3 +112,17 @@ def test_bad_shapes_are_a_value_error_naming_them(walkable, obstacles, radius, w
     with pytest.raises(ValueError) as raised:
         tools.NavMesh.from_shapes(walkable, obstacles, agent_radius=radius)
     assert words in str(raised.value)
+
+
+@pytest.mark.parametrize("quad_segs, error, words", [
+    (2.5, TypeError, "argument 'quad_segs': 'float' object cannot be interpreted as an integer"),
+    ("2", TypeError, "argument 'quad_segs': 'str' object cannot be interpreted as an integer"),
+    (0, ValueError, "quad_segs must be at least 1, not 0"),
+])
+def test_quad_segs_is_a_whole_number_of_segments(quad_segs, error, words):
+    square, block = [(0, 0), (10, 0), (10, 10), (0, 10)], [[(4, 4), (6, 4), (6, 6), (4, 6)]]
+    with pytest.raises(error) as raised:
+        tools.NavMesh.from_shapes(square, block, agent_radius=1.0, quad_segs=quad_segs)
+    assert str(raised.value) == words
+    assert len(tools.NavMesh.from_shapes(square, block, agent_radius=1.0, quad_segs=np.int8(3))) == len(
+        tools.NavMesh.from_shapes(square, block, agent_radius=1.0, quad_segs=3))

@@ -9,6 +9,7 @@ from typing import TYPE_CHECKING, Any, Iterable, List, Sequence, Union, cast
 import numpy as np
 import numpy.typing as npt
 
+from .arguments import index_argument
 from .polygons import CheckedPolygons, check_polygons, merge_convex
 
 if TYPE_CHECKING:
@@ -68,6 +69,9 @@ def free_space(walkable: ShapeLike, obstacles: ObstaclesLike = (), *, agent_radi
     shapely = _shapely()
     if not (math.isfinite(agent_radius) and agent_radius >= 0):
         raise ValueError(f"agent_radius must be finite and not negative, not {agent_radius}")
+    quad_segs = index_argument("quad_segs", quad_segs)
+    if quad_segs < 1:
+        raise ValueError(f"quad_segs must be at least 1, not {quad_segs}")
     area = _geometry(shapely, walkable, "the walkable area")
     blocked = _obstacle_list(shapely, obstacles)
     if agent_radius > 0:
