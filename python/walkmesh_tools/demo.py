@@ -86,7 +86,7 @@ def save_palette_png(figure: Any, png: Path) -> None:
     buffer.seek(0)
     with Image.open(buffer) as drawn:
         # Flat colours and thin lines: no dithering, which would only add noise.
-        picture = drawn.convert("RGB").quantize(colors=PALETTE, dither=0)
+        picture = drawn.convert("RGB").quantize(colors=PALETTE, dither=Image.Dither.NONE)
     handle, temporary = tempfile.mkstemp(prefix=f".{png.name}.", suffix=".tmp", dir=png.parent)
     try:
         with os.fdopen(handle, "wb") as out:
