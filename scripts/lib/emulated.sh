@@ -99,11 +99,11 @@ emulated_python() {
 }
 
 # The module and, where they exist, the C++ tests, cross-built with Debian's GCC for
-# the root's Python (armhf only: cmake/armhf-toolchain.cmake). Arguments name the
-# targets to build (default: all).
+# the root's Python (armhf only: cmake/armhf-toolchain.cmake). Arguments are further
+# CMake options (-DWALKMESH_BUILD_MODULE=OFF: the C++ tests alone).
 emulated_cross_build() {
     local options=(-DCMAKE_TOOLCHAIN_FILE="$project/cmake/$emu_arch-toolchain.cmake"
-        -DPython3_ROOT_DIR="$emu_root/usr" -DCMAKE_BUILD_TYPE=Release -DWALKMESH_WERROR=ON)
+        -DPython3_ROOT_DIR="$emu_root/usr" -DCMAKE_BUILD_TYPE=Release -DWALKMESH_WERROR=ON "$@")
     if [[ -f $project/tests/cpp/CMakeLists.txt ]]; then
         options+=(-DWALKMESH_BUILD_TESTS=ON)
     fi
@@ -113,7 +113,5 @@ emulated_cross_build() {
         cat "$emu_build.configure.log" >&2
         exit 1
     }
-    local targets=()
-    (($#)) && targets=(--target "$@")
-    cmake --build "$emu_build" -j"$(nproc)" "${targets[@]}"
+    cmake --build "$emu_build" -j"$(nproc)"
 }
