@@ -10,6 +10,7 @@
 #include "tools/batch.hpp"
 #include "tools/failures.hpp"
 #include "tools/intake.hpp"
+#include "tools/mesh.hpp"
 #include "tools/results.hpp"
 
 namespace walkmesh::tools {
@@ -100,6 +101,10 @@ WALKMESH_MODULE_INIT PyInit__native() {
     if (module != nullptr &&
         PyModule_AddIntConstant(module, "route_finder_bytes_per_node",
                                 static_cast<long>(walkmesh::route_finder_bytes_per_node)) == -1) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    if (module != nullptr && !walkmesh::tools::add_mesh_type(module)) {
         Py_DECREF(module);
         return nullptr;
     }
