@@ -3,6 +3,7 @@
 drawing."""
 from __future__ import annotations
 
+import math
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple
 
@@ -10,8 +11,9 @@ import numpy as np
 import numpy.typing as npt
 
 from . import formats
-from .locate import PolygonGrid
-from .polygons import as_ragged, orient_and_check, ragged_lists, side_twins
+from . import _native
+from .polygons import (as_ragged, merge_equal_vertices, orient_and_check, ragged_lists, side_twins,
+                       split_sides_at_corners)
 from .tables import build_tables, check_cost_factors
 from .validate import validate
 
@@ -28,6 +30,37 @@ __all__ = ["NavMesh"]
 def _read_only(array: np.ndarray) -> np.ndarray:
     array.setflags(write=False)
     return array
+
+
+def _point_array(points: Any) -> np.ndarray:
+    if hasattr(points, "x") and hasattr(points, "y"):
+        points = (points.x, points.y)
+    array = np.asarray(points, dtype=np.float64)
+    if array.ndim == 0 or array.shape[-1] != 2:
+        raise ValueError(f"points need 2 coordinates in their last axis, not shape {array.shape}")
+    return array
+
+
+def _snap(snap: float) -> float:
+    value = float(snap)
+    if math.isnan(value) or value < 0:
+        raise ValueError(f"snap must not be negative, not {snap}")
+    return value
+
+
+def _beyond(snap: float) -> str:
+    return f", farther than snap={snap:g}" if snap > 0 else ""
+
+
+def _check_merged(offsets: np.ndarray, corners: np.ndarray) -> None:
+    """After near corners became one vertex, no polygon may hold one vertex twice."""
+    polygon = np.repeat(np.arange(len(offsets) - 1), np.diff(offsets).astype(np.intp))
+    order = np.lexsort((corners, polygon))
+    repeated = (polygon[order][1:] == polygon[order][:-1]) & (corners[order][1:] == corners[order][:-1])
+    if np.any(repeated):
+        k = int(order[int(np.flatnonzero(repeated)[0])])
+        raise ValueError(f"polygon {polygon[k]} has two corners within the tolerance of each other, "
+                         f"at vertex {corners[k]}")
 
 
 class NavMesh:
@@ -47,14 +80,25 @@ class NavMesh:
     """
 
     def __init__(self, vertices: npt.ArrayLike, polygons: Any, *,
-                 cost_factors: Optional[npt.ArrayLike] = None) -> None:
+                 cost_factors: Optional[npt.ArrayLike] = None, tolerance: float = 0.0) -> None:
         vertices = np.array(vertices, dtype=np.float64)
         if vertices.ndim != 2 or vertices.shape[1] != 2:
             raise ValueError(f"vertices must have shape (V, 2), not {vertices.shape}")
+        tolerance = float(tolerance)
+        if not (math.isfinite(tolerance) and tolerance >= 0):
+            raise ValueError(f"tolerance must be finite and not negative, not {tolerance}")
         offsets, corners = as_ragged(polygons)
         corners = orient_and_check(vertices, offsets, corners)
         factors = check_cost_factors(cost_factors, len(offsets) - 1)
+        corners = merge_equal_vertices(vertices, corners, tolerance)
+        _check_merged(offsets, corners)
+        offsets, corners = split_sides_at_corners(vertices, offsets, corners, tolerance)
         twin = side_twins(len(vertices), offsets, corners)
+        native = _native.Mesh(vertices, np.ascontiguousarray(offsets, dtype=np.int64),
+                              np.ascontiguousarray(corners, dtype=np.int64))
+        overlap = native.first_overlap(tolerance)
+        if overlap is not None:
+            raise ValueError(f"polygons {overlap[0]} and {overlap[1]} overlap")
         nodes, edges = build_tables(vertices, offsets, corners, twin, factors)
         problems = validate(nodes, edges)
         if problems:
@@ -71,25 +115,38 @@ class NavMesh:
         self.edges = _read_only(edges)
         self._twin = twin
         self._polygons: Optional[Sequence[np.ndarray]] = None
-        self._grid: Optional[PolygonGrid] = None
+        self._native = native
 
     @classmethod
     def from_polygons(cls, vertices: npt.ArrayLike, polygons: Any, *,
-                      cost_factors: Optional[npt.ArrayLike] = None) -> "NavMesh":
+                      cost_factors: Optional[npt.ArrayLike] = None, tolerance: float = 0.0) -> "NavMesh":
         """A mesh of the given polygons: each a sequence of vertex indices (or one per
         row of a 2-D array), simple and convex, with at least three distinct corners;
-        clockwise ones are turned, keeping their first corner first. Polygons that
-        share a side by vertex indices are neighbours. `cost_factors`, one per polygon
-        and each at least 1, scale the cost of the edges into and out of it.
+        clockwise ones are turned, keeping their first corner first. `cost_factors`,
+        one per polygon and each at least 1, scale the cost of the edges into and out
+        of it.
 
-        Raises ValueError naming the first polygon that fails, or two that overlap.
+        Polygons are joined as level editors draw them: corners at the same point are
+        one vertex (the lowest-index one; with `tolerance`, corners within that
+        distance), and a corner lying on another polygon's side, strictly between its
+        ends, splits that side with a straight corner, so that polygons sharing part of
+        a side are neighbours across that part (a T-junction). Polygons that share a
+        side then become neighbours.
+
+        Raises ValueError naming the first polygon that fails (self-intersecting, not
+        convex, without area, ...), or the first two whose insides overlap.
 
         >>> import walkmesh_tools as tools
         >>> mesh = tools.NavMesh.from_polygons([(0, 0), (4, 0), (4, 4), (0, 4)], [(0, 2, 1), (0, 2, 3)])
         >>> [p.tolist() for p in mesh.polygons], mesh.edges["cost"].tolist()
         ([[0, 1, 2], [0, 2, 3]], [2, 2])
+        >>> # A T-junction: the big square's top side is split where the small ones meet.
+        >>> tee = tools.NavMesh.from_polygons([(0, 0), (2, 0), (2, 1), (0, 1), (1, 2), (0, 2), (2, 2), (1, 1)],
+        ...                                   [(0, 1, 2, 3), (3, 7, 4, 5), (7, 2, 6, 4)])
+        >>> tee.polygons[0].tolist(), tee.neighbours[:5].tolist()
+        ([0, 1, 2, 7, 3], [-1, -1, -1, 2, 1])
         """
-        return cls(vertices, polygons, cost_factors=cost_factors)
+        return cls(vertices, polygons, cost_factors=cost_factors, tolerance=tolerance)
 
     @classmethod
     def from_shapes(cls, walkable: Any, obstacles: Any = (), *, agent_radius: float = 0.0, merge: bool = True,
@@ -189,32 +246,67 @@ class NavMesh:
         >>> mesh.locate((1, 1)), mesh.locate([[1, 1], [11, 7], [-5, 0]]).tolist()
         (0, [0, 18, -1])
         """
-        if hasattr(points, "x") and hasattr(points, "y"):
-            points = (points.x, points.y)
-        array = np.asarray(points, dtype=np.float64)
-        if array.ndim == 0 or array.shape[-1] != 2:
-            raise ValueError(f"points need 2 coordinates in their last axis, not shape {array.shape}")
-        if self._grid is None:
-            self._grid = PolygonGrid(self.vertices, self.polygon_offsets, self.polygon_corners)
-        flat = array.reshape(-1, 2)
-        found = self._grid.locate(np.ascontiguousarray(flat[:, 0]), np.ascontiguousarray(flat[:, 1]))
+        array = _point_array(points)
+        found = self._native.locate(np.ascontiguousarray(array.reshape(-1, 2)))
         return int(found[0]) if array.ndim == 1 else found.reshape(array.shape[:-1])
 
-    def _node_of(self, point: "PointLike", name: str) -> Tuple[int, Tuple[float, float]]:
+    def nearest(self, points: Any, *, max_distance: float = math.inf) -> Tuple[Any, Any, Any]:
+        """The nearest point of the mesh to each point, its polygon and the distance:
+        a point inside the mesh is its own nearest point (its polygon as `locate`
+        gives it, distance 0); outside, the nearest point of the polygons' sides (of
+        the lowest-index polygon among equally near ones). Where the mesh lies farther
+        than `max_distance`, the polygon is -1, the point NaN and the distance inf.
+
+        `points` is one point (x, y), which gives (float64 array (2,), int, float), or
+        an array of shape (..., 2), which gives arrays of shapes (..., 2), (...) and (...).
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> point, polygon, distance = mesh.nearest((-3, 1))
+        >>> point.tolist(), polygon, distance
+        ([0.0, 1.0], 0, 3.0)
+        >>> mesh.nearest([(-3, 1), (1, 1)], max_distance=2)[1].tolist()
+        [-1, 0]
+        """
+        limit = float(max_distance)
+        if math.isnan(limit) or limit < 0:
+            raise ValueError(f"max_distance must not be negative, not {max_distance}")
+        array = _point_array(points)
+        where, polygon, distance = self._native.nearest(np.ascontiguousarray(array.reshape(-1, 2)), limit)
+        if array.ndim == 1:
+            return where[0], int(polygon[0]), float(distance[0])
+        shape = array.shape[:-1]
+        return where.reshape(shape + (2,)), polygon.reshape(shape), distance.reshape(shape)
+
+    def _place(self, point: "PointLike", name: str, snap: float) -> Tuple[int, Any]:
+        """The polygon of a query point and the point the query uses: the point
+        itself, or its nearest point of the mesh within `snap`."""
+        node = self._native.place(point)
+        if node >= 0:
+            return node, point
         if hasattr(point, "x") and hasattr(point, "y"):
             point = (point.x, point.y)
         xy = np.asarray(point, dtype=np.float64)
         if xy.shape != (2,):
             raise ValueError(f"the {name} must be one point (x, y), not shape {xy.shape}")
-        node = int(self.locate(xy))
-        if node < 0:
-            raise ValueError(f"the {name} ({xy[0]}, {xy[1]}) lies in no polygon of the mesh")
-        return node, (float(xy[0]), float(xy[1]))
+        if not np.all(np.isfinite(xy)):
+            raise ValueError(f"the {name} ({xy[0]}, {xy[1]}) is not finite")
+        where, node, distance = self.nearest(xy, max_distance=snap)
+        if node >= 0:
+            return node, (float(where[0]), float(where[1]))
+        distance = self.nearest(xy)[2]
+        raise ValueError(f"the {name} ({xy[0]}, {xy[1]}) lies in no polygon of the mesh: it is {distance:.6g} "
+                         f"from the mesh{_beyond(snap)}")
 
-    def find_path(self, start_point: "PointLike", target_point: "PointLike") -> "List[walkmesh.Point]":
+    def find_path(self, start_point: "PointLike", target_point: "PointLike", *,
+                  snap: float = 0.0) -> "List[walkmesh.Point]":
         """`walkmesh.find_path` from the polygon of `start_point` to that of
         `target_point`: the portal midpoints crossed, then the target point, as a
-        list of `walkmesh.Point`. A point in no polygon is a ValueError naming it.
+        list of `walkmesh.Point`; `[target]` when both points lie in one polygon, and
+        an empty list when the target cannot be reached (where `walkmesh.find_path`
+        itself answers `[target]`). A point within `snap` of the mesh but outside it
+        moves to its nearest point of the mesh; a point farther out is a ValueError
+        naming it and its distance to the mesh.
 
         >>> import walkmesh_tools as tools
         >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
@@ -222,46 +314,61 @@ class NavMesh:
         [(2.0, 1.0), (4.0, 1.0), (5.0, 1.0)]
         """
         import walkmesh
-        start, _ = self._node_of(start_point, "start point")
-        target, (x, y) = self._node_of(target_point, "target point")
-        return walkmesh.find_path(self.nodes, self.edges, start, target, walkmesh.Point(x, y))
+        snap = _snap(snap)
+        start, _ = self._place(start_point, "start point", snap)
+        target, point = self._place(target_point, "target point", snap)
+        if not isinstance(point, walkmesh.Point):
+            point = walkmesh.Point(*point) if not hasattr(point, "x") else walkmesh.Point(point.x, point.y)
+        path = walkmesh.find_path(self.nodes, self.edges, start, target, point)
+        # A route to another polygon crosses at least one portal.
+        return [] if start != target and len(path) == 1 else path
 
     def straight_path(self, start_point: "PointLike", target_point: "PointLike", *, max_expansions: Optional[int] = None,
-                      partial: bool = False) -> np.ndarray:
+                      partial: bool = False, snap: float = 0.0) -> np.ndarray:
         """`walkmesh_tools.straight_path` between the polygons of the two points: the
         shortest polyline from `start_point` to `target_point` through the portals of
         the route, as a (k, 2) float32 array ((0, 2) when the target cannot be reached
-        and `partial` is false). A point in no polygon is a ValueError naming it.
+        and `partial` is false). `snap` is as for `find_path`.
 
         >>> import walkmesh_tools as tools
         >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
         >>> mesh.straight_path((1, 1), (11, 7)).tolist()
         [[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]]
         """
-        from .paths import straight_path
-        start, start_xy = self._node_of(start_point, "start point")
-        target, target_xy = self._node_of(target_point, "target point")
-        return straight_path(self.nodes, self.edges, start, target, start_xy, target_xy,
-                             max_expansions=max_expansions, partial=partial)
+        snap = _snap(snap)
+        start, start_xy = self._place(start_point, "start point", snap)
+        target, target_xy = self._place(target_point, "target point", snap)
+        return _native.straight_path(self.nodes, self.edges, start, target, start_xy, target_xy, max_expansions,
+                                     partial)
 
-    def _nodes_of(self, points: npt.ArrayLike, name: str) -> Tuple[np.ndarray, np.ndarray]:
-        array = np.asarray(points, dtype=np.float64)
+    def _nodes_of(self, points: npt.ArrayLike, name: str, snap: float) -> Tuple[np.ndarray, np.ndarray]:
+        array = np.array(points, dtype=np.float64)
         if array.ndim != 2 or array.shape[1] != 2:
             raise ValueError(f"the {name}s must have shape (n, 2), not {array.shape}")
         nodes = self.locate(array)
         outside = np.flatnonzero(nodes < 0)
+        if len(outside) and snap > 0:
+            where, polygon, _ = self.nearest(array[outside], max_distance=snap)
+            moved = polygon >= 0
+            nodes[outside[moved]] = polygon[moved]
+            array[outside[moved]] = where[moved]
+            outside = outside[~moved]
         if len(outside):
             i = int(outside[0])
-            raise ValueError(f"{name} {i} ({array[i, 0]}, {array[i, 1]}) lies in no polygon of the mesh")
+            distance = self.nearest(array[i])[2]
+            raise ValueError(f"{name} {i} ({array[i, 0]}, {array[i, 1]}) lies in no polygon of the mesh: it is "
+                             f"{distance:.6g} from the mesh{_beyond(snap)}")
         return nodes, array
 
     def find_paths(self, start_points: npt.ArrayLike, target_points: npt.ArrayLike, *, straight: bool = False,
                    threads: Optional[int] = None, max_expansions: Optional[int] = None,
-                   partial: bool = False) -> "Paths":
+                   partial: bool = False, snap: float = 0.0) -> "Paths":
         """`walkmesh_tools.find_paths` for query i from `start_points[i]` to
         `target_points[i]` ((n, 2) arrays), each located in the mesh: routes through
-        portal midpoints, or straight paths with `straight=True`, as one `Paths`. The
-        first point in no polygon is a ValueError naming it.
+        portal midpoints, or straight paths with `straight=True`, as one `Paths`.
+        `snap` is as for `find_path`; the first point farther out is a ValueError
+        naming it. A route to an unreachable target is that target point alone, as
+        `find_paths` gives it, with `reached` false.
 
         >>> import walkmesh_tools as tools
         >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
@@ -270,8 +377,9 @@ class NavMesh:
         (True, True)
         """
         from .batch import find_paths
-        starts, start_xy = self._nodes_of(start_points, "start point")
-        targets, target_xy = self._nodes_of(target_points, "target point")
+        snap = _snap(snap)
+        starts, start_xy = self._nodes_of(start_points, "start point", snap)
+        targets, target_xy = self._nodes_of(target_points, "target point", snap)
         if len(starts) != len(targets):
             raise ValueError(f"{len(starts)} start points but {len(targets)} target points")
         return find_paths(self.nodes, self.edges, starts, targets, target_xy, start_points=start_xy,

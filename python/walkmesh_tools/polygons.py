@@ -14,8 +14,8 @@ from typing import Any, List, NamedTuple, Sequence, Tuple
 
 import numpy as np
 
-__all__ = ["RaggedPolygons", "as_ragged", "corner_links", "orient_and_check", "side_twins", "vertex_fans",
-           "merge_convex", "merge_polygons"]
+__all__ = ["RaggedPolygons", "as_ragged", "corner_links", "orient_and_check", "merge_equal_vertices",
+           "split_sides_at_corners", "side_twins", "vertex_fans", "merge_convex", "merge_polygons", "repeat_ranges"]
 
 
 class RaggedPolygons(NamedTuple):
@@ -108,9 +108,6 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
                          f"{tuple(xy[k].tolist())} (vertices {corners[k]} and {corners[after[k]]})")
     x, y = xy[:, 0], xy[:, 1]
     twice_area = np.add.reduceat(x * y[after] - x[after] * y, offsets[:-1].astype(np.intp)) if len(lengths) else np.zeros(0)
-    if np.any(twice_area == 0):
-        i = _first(twice_area == 0)
-        raise ValueError(f"polygon {i} has no area: its corners lie on one line")
     clockwise = twice_area < 0
     if np.any(clockwise):
         # Reversed with the first corner kept first: position p goes to (n - p) mod n.
@@ -122,22 +119,218 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
         corners = oriented
         xy = vertices[corners]
     cross, dot = corner_turns(xy, before, after)
-    right = cross < 0
-    if np.any(right):
-        k = _first(right)
-        raise ValueError(f"polygon {polygon[k]} is not convex: it turns the other way at corner "
-                         f"{position[k]} (vertex {corners[k]})")
-    folds = (cross == 0) & (dot < 0)
-    if np.any(folds):
-        k = _first(folds)
-        raise ValueError(f"polygon {polygon[k]} folds back on itself at corner {position[k]} (vertex {corners[k]})")
     # All turns go one way; a simple polygon turns once around in all (2 pi), one that
     # winds around its inside twice or more turns 4 pi or more.
-    turning = np.add.reduceat(np.arctan2(cross, dot), offsets[:-1].astype(np.intp))
-    if np.any(turning > 3 * math.pi):
-        i = _first(turning > 3 * math.pi)
-        raise ValueError(f"polygon {i} is not simple: its sides wind around its inside more than once")
+    turning = np.add.reduceat(np.arctan2(cross, dot), offsets[:-1].astype(np.intp)) if len(lengths) else np.zeros(0)
+    bad_corner = (cross < 0) | ((cross == 0) & (dot < 0))
+    bad = (twice_area == 0) | (turning > 3 * math.pi)
+    bad[polygon[bad_corner]] = True
+    if np.any(bad):
+        i = _first(bad)
+        begin, end = int(offsets[i]), int(offsets[i + 1])
+        raise ValueError(_shape_problem(i, vertices, corners[begin:end], cross[begin:end], dot[begin:end],
+                                        float(twice_area[i])))
     return corners
+
+
+def _segments_meet(p: np.ndarray, q: np.ndarray, r: np.ndarray, s: np.ndarray) -> bool:
+    """Whether the closed segments p-q and r-s have a point in common."""
+    def orientation(a: np.ndarray, b: np.ndarray, c: np.ndarray) -> float:
+        return float((b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]))
+
+    def within(a: np.ndarray, b: np.ndarray, c: np.ndarray) -> bool:
+        return bool(min(a[0], b[0]) <= c[0] <= max(a[0], b[0]) and min(a[1], b[1]) <= c[1] <= max(a[1], b[1]))
+
+    d1, d2 = orientation(r, s, p), orientation(r, s, q)
+    d3, d4 = orientation(p, q, r), orientation(p, q, s)
+    if ((d1 > 0 and d2 < 0) or (d1 < 0 and d2 > 0)) and ((d3 > 0 and d4 < 0) or (d3 < 0 and d4 > 0)):
+        return True
+    return ((d1 == 0 and within(r, s, p)) or (d2 == 0 and within(r, s, q)) or (d3 == 0 and within(p, q, r))
+            or (d4 == 0 and within(p, q, s)))
+
+
+def _shape_problem(i: int, vertices: np.ndarray, ring: np.ndarray, cross: np.ndarray, dot: np.ndarray,
+                   twice_area: float) -> str:
+    """What is wrong with polygon i, whose corners are `ring`: it folds back, its sides
+    cross, it has no area, or it is not convex."""
+    if np.all(cross == 0):
+        return f"polygon {i} has no area: its corners lie on one line"
+    folds = np.flatnonzero((cross == 0) & (dot < 0))
+    if len(folds):
+        k = int(folds[0])
+        return f"polygon {i} folds back on itself at corner {k} (vertex {ring[k]})"
+    points = vertices[ring]
+    n = len(ring)
+    # Side k runs from corner k - 1 to corner k; sides next to each other share a corner.
+    for j in range(n):
+        for k in range(j + 2, n):
+            if j == 0 and k == n - 1:
+                continue
+            if _segments_meet(points[j - 1], points[j], points[k - 1], points[k]):
+                return f"polygon {i} is not simple: it is self-intersecting (its sides {j} and {k} meet)"
+    if twice_area == 0:
+        return f"polygon {i} has no area: its corners lie on one line"
+    right = np.flatnonzero(cross < 0)
+    if len(right):
+        k = int(right[0])
+        return f"polygon {i} is not convex: it turns the other way at corner {k} (vertex {ring[k]})"
+    return f"polygon {i} is not simple: its sides wind around its inside more than once"
+
+
+def merge_equal_vertices(vertices: np.ndarray, corners: np.ndarray, tolerance: float) -> np.ndarray:
+    """The corners with each vertex replaced by the lowest-index vertex at the same
+    point, or, with a tolerance, within `tolerance` of it (through chains of such
+    vertices). Only the vertices that corners use take part."""
+    used = np.unique(corners)
+    if len(used) < 2:
+        return corners
+    # + 0.0 makes -0.0 and 0.0 one coordinate.
+    xy = vertices[used] + 0.0
+    label = np.arange(len(used))
+    if tolerance == 0:
+        order = np.lexsort((used, xy[:, 1], xy[:, 0]))
+        ordered = xy[order]
+        new = np.r_[True, np.any(ordered[1:] != ordered[:-1], axis=1)]
+        first = order[np.flatnonzero(new)]
+        label[order] = first[np.cumsum(new) - 1]
+    else:
+        # Pairs closer than the tolerance meet in the same or a neighbouring cell.
+        cell = np.floor((xy - xy.min(axis=0)) / tolerance).astype(np.int64)
+        columns = int(cell[:, 0].max()) + 3
+        key = (cell[:, 1] + 1) * columns + cell[:, 0] + 1
+        order = np.argsort(key, kind="stable")
+        sorted_key = key[order]
+        pairs_a, pairs_b = [], []
+        for dx, dy in [(0, 0), (1, 0), (-1, 1), (0, 1), (1, 1)]:
+            wanted = key + dy * columns + dx
+            low = np.searchsorted(sorted_key, wanted, side="left")
+            high = np.searchsorted(sorted_key, wanted, side="right")
+            row, index = repeat_ranges(low, high - low)
+            a, b = row, order[index]
+            keep = (a != b) & (np.hypot(*(xy[a] - xy[b]).T) <= tolerance)
+            pairs_a.append(a[keep])
+            pairs_b.append(b[keep])
+        a, b = np.concatenate(pairs_a), np.concatenate(pairs_b)
+        # Each vertex takes the lowest label among its near vertices until none changes.
+        while len(a):
+            lowest = label.copy()
+            np.minimum.at(lowest, a, label[b])
+            np.minimum.at(lowest, b, label[a])
+            lowest = lowest[lowest]
+            if np.array_equal(lowest, label):
+                break
+            label = lowest
+    representative = np.arange(len(vertices), dtype=np.int64)
+    representative[used] = used[label]
+    return representative[corners]
+
+
+def repeat_ranges(starts: np.ndarray, counts: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+    """(row, index): for each row r, the indices starts[r] .. starts[r] + counts[r] - 1."""
+    counts = np.asarray(counts, dtype=np.int64)
+    row = np.repeat(np.arange(len(counts), dtype=np.int64), counts.astype(np.intp))
+    first = np.cumsum(counts) - counts
+    return row, np.asarray(starts, dtype=np.int64)[row] + np.arange(len(row), dtype=np.int64) - first[row]
+
+
+def _unmatched_sides(vertex_count: int, offsets: np.ndarray, corners: np.ndarray) -> np.ndarray:
+    """The sides whose pair of vertices no other side has."""
+    _, before, _ = corner_links(offsets)
+    start, end = corners[before], corners
+    key = np.minimum(start, end) * max(vertex_count, 1) + np.maximum(start, end)
+    _, inverse, counts = np.unique(key, return_inverse=True, return_counts=True)
+    return np.flatnonzero(counts[inverse.reshape(-1)] == 1)
+
+
+def split_sides_at_corners(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
+                           tolerance: float = 0.0) -> RaggedPolygons:
+    """Inserts into every side that no other side matches each corner of such a side
+    that lies on it, strictly between its ends (on its line exactly, or within
+    `tolerance` of it): a polygon whose side another polygon's corner touches (a
+    T-junction) gets a straight corner there, so the two share a side by vertices."""
+    sides = _unmatched_sides(len(vertices), offsets, corners)
+    if len(sides) == 0:
+        return RaggedPolygons(offsets, corners)
+    _, before, _ = corner_links(offsets)
+    a_index, b_index = corners[before[sides]], corners[sides]
+    a, b = vertices[a_index], vertices[b_index]
+    candidates = np.unique(np.r_[a_index, b_index])
+    points = vertices[candidates]
+    lengths = np.hypot(*(b - a).T)
+    low = np.minimum(a, b).min(axis=0) - tolerance
+    cell = max(float(np.mean(lengths)), tolerance, 1e-300)
+    # Vertices by cell; each side visits the cells along it (a thick line: every row
+    # of cells it crosses in each column, or the other way round for steep sides).
+    def cells_of(xy: np.ndarray) -> np.ndarray:
+        return np.floor((xy - low) / cell).astype(np.int64)
+
+    vertex_cells = cells_of(points)
+    width = int(max(vertex_cells[:, 0].max(), cells_of(np.maximum(a, b))[:, 0].max())) + 3
+    vertex_key = vertex_cells[:, 1] * width + vertex_cells[:, 0]
+    by_key = np.argsort(vertex_key, kind="stable")
+    sorted_key = vertex_key[by_key]
+    steep = np.abs(b[:, 1] - a[:, 1]) > np.abs(b[:, 0] - a[:, 0])
+    pair_side, pair_vertex = [], []
+    for axis in (0, 1):
+        chosen = np.flatnonzero(steep == bool(axis))
+        if len(chosen) == 0:
+            continue
+        pa, pb = a[chosen], b[chosen]
+        # March along `axis`, spanning the other axis within each step.
+        first = np.floor((np.minimum(pa[:, axis], pb[:, axis]) - tolerance - low[axis]) / cell).astype(np.int64)
+        last = np.floor((np.maximum(pa[:, axis], pb[:, axis]) + tolerance - low[axis]) / cell).astype(np.int64)
+        side_row, step = repeat_ranges(first, last - first + 1)
+        sa, sb = pa[side_row], pb[side_row]
+        span = sb - sa
+        with np.errstate(divide="ignore", invalid="ignore"):
+            t0 = np.clip((low[axis] + step * cell - sa[:, axis]) / span[:, axis], 0, 1)
+            t1 = np.clip((low[axis] + (step + 1) * cell - sa[:, axis]) / span[:, axis], 0, 1)
+        flat = span[:, axis] == 0
+        t0[flat], t1[flat] = 0.0, 1.0
+        other = 1 - axis
+        o0, o1 = sa[:, other] + t0 * span[:, other], sa[:, other] + t1 * span[:, other]
+        other_first = np.floor((np.minimum(o0, o1) - tolerance - low[other]) / cell).astype(np.int64)
+        other_last = np.floor((np.maximum(o0, o1) + tolerance - low[other]) / cell).astype(np.int64)
+        cell_row, other_step = repeat_ranges(other_first, other_last - other_first + 1)
+        column = step[cell_row] if axis == 0 else other_step
+        row = other_step if axis == 0 else step[cell_row]
+        key = row * width + column
+        begin = np.searchsorted(sorted_key, key, side="left")
+        end = np.searchsorted(sorted_key, key, side="right")
+        found_row, found = repeat_ranges(begin, end - begin)
+        pair_side.append(chosen[side_row[cell_row[found_row]]])
+        pair_vertex.append(candidates[by_key[found]])
+    side = np.concatenate(pair_side) if pair_side else np.zeros(0, np.int64)
+    vertex = np.concatenate(pair_vertex) if pair_vertex else np.zeros(0, np.int64)
+    keep = (vertex != a_index[side]) & (vertex != b_index[side])
+    side, vertex = side[keep], vertex[keep]
+    sa, sb, p = a[side], b[side], vertices[vertex]
+    ex, ey = sb[:, 0] - sa[:, 0], sb[:, 1] - sa[:, 1]
+    cross = ex * (p[:, 1] - sa[:, 1]) - ey * (p[:, 0] - sa[:, 0])
+    along = ex * (p[:, 0] - sa[:, 0]) + ey * (p[:, 1] - sa[:, 1])
+    squared = ex * ex + ey * ey
+    on_line = cross == 0 if tolerance == 0 else np.abs(cross) <= tolerance * lengths[side]
+    on = on_line & (along > 0) & (along < squared)
+    side, vertex, t = side[on], vertex[on], along[on] / squared[on]
+    if len(side):
+        unique = np.unique(np.stack([side, vertex], axis=1), axis=0, return_index=True)[1]
+        side, vertex, t = side[unique], vertex[unique], t[unique]
+    if len(side) == 0:
+        return RaggedPolygons(offsets, corners)
+    polygon_of = np.repeat(np.arange(len(offsets) - 1), np.diff(offsets).astype(np.intp))
+    global_side = sides[side]
+    owner = polygon_of[global_side]
+    is_first = global_side == offsets[:-1][owner]
+    # Inserted corners go before the corner their side ends at, or after the last
+    # corner for a polygon's first side, so that its first corner stays first.
+    primary = np.r_[np.arange(len(corners)), np.where(is_first, offsets[1:][owner] - 1, global_side)]
+    secondary = np.r_[np.zeros(len(corners)), np.where(is_first, t, t - 1)]
+    order = np.lexsort((secondary, primary))
+    new_corners = np.r_[corners, vertex][order]
+    added = np.bincount(owner.astype(np.intp), minlength=len(offsets) - 1)
+    new_offsets = offsets.copy()
+    new_offsets[1:] += np.cumsum(added)
+    return RaggedPolygons(new_offsets, new_corners.astype(np.int64))
 
 
 def side_twins(vertex_count: int, offsets: np.ndarray, corners: np.ndarray) -> np.ndarray:
