@@ -4,6 +4,7 @@ drawing."""
 from __future__ import annotations
 
 import math
+import re
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple
 
@@ -152,12 +153,24 @@ class NavMesh:
     def from_shapes(cls, walkable: Any, obstacles: Any = (), *, agent_radius: float = 0.0, merge: bool = True,
                     quad_segs: int = 2) -> "NavMesh":
         """A mesh of the free space: `walkable` shrunk by `agent_radius`, minus the
-        `obstacles` grown by it (shapely geometries or coordinate sequences of outer
-        rings; corners of grown shapes are rounded with `quad_segs` segments per
-        quarter circle). The free space is cut into triangles by shapely's constrained
-        Delaunay triangulation, which are merged into convex polygons (Hertel-Mehlhorn,
+        `obstacles` grown by it (shapely geometries, or coordinate sequences of outer
+        rings). No point of the mesh lies nearer than `agent_radius` to an obstacle or
+        to the edge of the walkable area: round offsets are drawn with `quad_segs`
+        segments per quarter circle (1 to 64) by polygons that hold the true round
+        offset. Obstacles may be lines and points: at radius 0 a line is a wall that
+        no path crosses (the mesh is cut along it) and a point blocks nothing; at a
+        positive radius both grow like any obstacle. Corners are snapped to a
+        precision grid (about 2**-22 of the largest coordinate), so nearly touching
+        geometry gives no degenerate polygon.
+
+        The free space is cut into triangles by shapely's constrained Delaunay
+        triangulation, which are merged into convex polygons (Hertel-Mehlhorn,
         longest shared sides first) unless `merge` is false. Needs shapely 2.1 or
         later (`pip install 'walkmesh[shapes]'`).
+
+        Raises ValueError naming the walkable area or the obstacle that is not a
+        valid shape, or for a radius that is negative or not finite; a mesh that
+        still cannot be built names the obstacles near the polygons concerned.
 
         >>> import walkmesh_tools as tools
         >>> mesh = tools.NavMesh.from_shapes([(0, 0), (10, 0), (10, 10), (0, 10)],
@@ -165,10 +178,21 @@ class NavMesh:
         >>> len(mesh), mesh.locate((5, 5)), mesh.locate((1, 1)) >= 0
         (4, -1, True)
         """
-        from .shapes import free_space_polygons
+        from .shapes import free_space_polygons, obstacles_near
         vertices, polygons = free_space_polygons(walkable, obstacles, agent_radius=agent_radius, merge=merge,
                                                  quad_segs=quad_segs)
-        return cls(vertices, polygons)
+        try:
+            return cls(vertices, polygons)
+        except ValueError as error:
+            # Name the obstacles around the polygons the error is about.
+            named = [int(n) for n in re.findall(r"(?:polygons?|node|and) (\d+)", str(error))]
+            offsets, corners = polygons
+            points = np.concatenate([vertices[corners[offsets[i]:offsets[i + 1]]] for i in named
+                                     if 0 <= i < len(offsets) - 1] or [np.zeros((0, 2))])
+            near = obstacles_near(obstacles, points, 2 * float(agent_radius) + 1e-6 * (1 + np.abs(vertices).max()))
+            if not near:
+                raise
+            raise ValueError(f"{error} (near obstacles {', '.join(map(str, near))})") from error
 
     @classmethod
     def load(cls, path: "PathLike", *, up: str = "y", max_slope: float = 45.0, merge: bool = False) -> "NavMesh":
