@@ -195,6 +195,30 @@ class NavMesh:
             raise ValueError(f"{error} (near obstacles {', '.join(map(str, near))})") from error
 
     @classmethod
+    def from_grid(cls, walkable: npt.ArrayLike, *, cell_size: float = 1.0,
+                  origin: Tuple[float, float] = (0.0, 0.0)) -> "NavMesh":
+        """A mesh of the walkable cells of a 2-D boolean array, row index = y: cell
+        (y, x) is the square from `origin` + (x, y) * `cell_size` to `origin` + (x + 1,
+        y + 1) * `cell_size`. Each row's runs of walkable cells, stacked with the same
+        runs of the rows above, become rectangles; the mesh covers exactly the walkable
+        cells, and cells that touch only at a corner are not joined.
+
+        Raises TypeError for an array that is not boolean, ValueError for one that is
+        not 2-D or has no walkable cell, or for a cell size or origin that is not finite.
+
+        >>> import numpy as np, walkmesh_tools as tools
+        >>> walkable = np.array([[1, 1, 1], [1, 0, 0], [1, 0, 1]], dtype=bool)
+        >>> mesh = tools.NavMesh.from_grid(walkable, cell_size=2.0)
+        >>> len(mesh), mesh.locate([(5, 1), (1, 5), (3, 3), (5, 5)]).tolist()
+        (3, [0, 1, -1, 2])
+        >>> len(mesh.find_path((5, 1), (1, 5))) > 0, mesh.find_path((5, 1), (5, 5))
+        (True, [])
+        """
+        from .grids import grid_polygons
+        vertices, polygons = grid_polygons(walkable, cell_size, origin)
+        return cls(vertices, polygons)
+
+    @classmethod
     def load(cls, path: "PathLike", *, up: str = "y", max_slope: float = 45.0, merge: bool = False) -> "NavMesh":
         """Reads a mesh file, by its suffix: `.mesh` (the text mesh format of the
         shared navigation meshes), `.npz` (as `save` writes it), or a triangle mesh
@@ -202,7 +226,9 @@ class NavMesh:
         'walkmesh[meshes]'`). A triangle mesh's faces whose normal lies within
         `max_slope` degrees of the `up` axis ("x", "y" or "z") are walkable; they are
         projected onto the other two axes, in order (x and z for "y"), and merged into
-        convex polygons when `merge` is true.
+        convex polygons when `merge` is true. A `.map` file (the grid format of the
+        pathfinding benchmarks, see `walkmesh_tools.grids`) gives `from_grid` of its
+        passable cells.
 
         >>> import walkmesh_tools as tools
         >>> len(tools.NavMesh.load(tools.small_mesh_path()))
@@ -220,6 +246,9 @@ class NavMesh:
             mesh = cls(vertices, polygons, cost_factors=factors)
             formats.check_tables(path, mesh, tables)
             return mesh
+        if suffix == ".map":
+            from .grids import read_map
+            return cls.from_grid(read_map(path))
         vertices, polygons = formats.read_triangles(path, up=up, max_slope=max_slope, merge=merge)
         return cls(vertices, polygons)
 

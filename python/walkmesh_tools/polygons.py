@@ -181,7 +181,7 @@ def merge_equal_vertices(vertices: np.ndarray, corners: np.ndarray, tolerance: f
     """The corners with each vertex replaced by the lowest-index vertex at the same
     point, or, with a tolerance, within `tolerance` of it (through chains of such
     vertices). Only the vertices that corners use take part."""
-    used = np.unique(corners)
+    used = np.flatnonzero(np.bincount(corners.astype(np.intp), minlength=len(vertices)))
     if len(used) < 2:
         return corners
     # + 0.0 makes -0.0 and 0.0 one coordinate.
@@ -238,50 +238,67 @@ def _unmatched_sides(vertex_count: int, offsets: np.ndarray, corners: np.ndarray
     _, before, _ = corner_links(offsets)
     start, end = corners[before], corners
     key = np.minimum(start, end) * max(vertex_count, 1) + np.maximum(start, end)
-    _, inverse, counts = np.unique(key, return_inverse=True, return_counts=True)
-    return np.flatnonzero(counts[inverse.reshape(-1)] == 1)
+    order = np.argsort(key, kind="stable")
+    ordered = key[order]
+    alone = np.ones(len(key), dtype=bool)
+    repeated = np.flatnonzero(ordered[1:] == ordered[:-1])
+    alone[repeated] = alone[repeated + 1] = False
+    return np.sort(order[alone])
 
 
-def split_sides_at_corners(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
-                           tolerance: float = 0.0) -> RaggedPolygons:
-    """Inserts into every side that no other side matches each corner of such a side
-    that lies on it, strictly between its ends (on its line exactly, or within
-    `tolerance` of it): a polygon whose side another polygon's corner touches (a
-    T-junction) gets a straight corner there, so the two share a side by vertices."""
-    sides = _unmatched_sides(len(vertices), offsets, corners)
-    if len(sides) == 0:
-        return RaggedPolygons(offsets, corners)
-    _, before, _ = corner_links(offsets)
-    a_index, b_index = corners[before[sides]], corners[sides]
-    a, b = vertices[a_index], vertices[b_index]
-    candidates = np.unique(np.r_[a_index, b_index])
-    points = vertices[candidates]
-    lengths = np.hypot(*(b - a).T)
-    low = np.minimum(a, b).min(axis=0) - tolerance
-    cell = max(float(np.mean(lengths)), tolerance, 1e-300)
-    # Vertices by cell; each side visits the cells along it (a thick line: every row
-    # of cells it crosses in each column, or the other way round for steep sides).
-    def cells_of(xy: np.ndarray) -> np.ndarray:
-        return np.floor((xy - low) / cell).astype(np.int64)
+def _rank(values: np.ndarray, within: np.ndarray) -> np.ndarray:
+    return np.searchsorted(within, values)
 
-    vertex_cells = cells_of(points)
-    width = int(max(vertex_cells[:, 0].max(), cells_of(np.maximum(a, b))[:, 0].max())) + 3
-    vertex_key = vertex_cells[:, 1] * width + vertex_cells[:, 0]
-    by_key = np.argsort(vertex_key, kind="stable")
-    sorted_key = vertex_key[by_key]
+
+def _pairs_on_lines(a: np.ndarray, b: np.ndarray, chosen: np.ndarray, points: np.ndarray,
+                    axis: int) -> Tuple[np.ndarray, np.ndarray]:
+    """(side, point) pairs for the sides `chosen` that run along `axis` (their other
+    coordinate constant) and the points on their line strictly between their ends."""
+    other = 1 - axis
+    lines = np.unique(points[:, other])
+    along = np.unique(points[:, axis])
+    line_of = _rank(points[:, other], lines)
+    key = line_of * (len(along) + 1) + _rank(points[:, axis], along)
+    order = np.argsort(key, kind="stable")
+    sorted_key = key[order]
+    line = _rank(a[chosen, other], lines)
+    # Sides off every point's line find nothing there.
+    on_a_line = (line < len(lines)) & (lines[np.minimum(line, len(lines) - 1)] == a[chosen, other])
+    low = np.minimum(a[chosen, axis], b[chosen, axis])
+    high = np.maximum(a[chosen, axis], b[chosen, axis])
+    base = line * (len(along) + 1)
+    first = np.searchsorted(sorted_key, base + np.searchsorted(along, low, side="right"), side="left")
+    last = np.searchsorted(sorted_key, base + np.searchsorted(along, high, side="left"), side="left")
+    count = np.where(on_a_line, np.maximum(last - first, 0), 0)
+    row, index = repeat_ranges(first, count)
+    return chosen[row], order[index]
+
+
+def _pairs_near_sides(a: np.ndarray, b: np.ndarray, chosen: np.ndarray, points: np.ndarray,
+                      tolerance: float) -> Tuple[np.ndarray, np.ndarray]:
+    """(side, point) pairs for the sides `chosen` and the points in the cells of a
+    grid that each side crosses (a thick line: every row of cells it crosses in each
+    column, or the other way round for steep sides), with a margin of `tolerance`."""
+    if len(chosen) == 0:
+        return np.zeros(0, np.int64), np.zeros(0, np.int64)
+    a, b = a[chosen], b[chosen]
+    low = np.minimum(np.minimum(a, b).min(axis=0), points.min(axis=0)) - tolerance
+    cell = max(float(np.mean(np.hypot(*(b - a).T))), tolerance, 1e-300)
+    point_cells = np.floor((points - low) / cell).astype(np.int64)
+    width = int(max(point_cells[:, 0].max(), np.floor((np.maximum(a, b)[:, 0] + tolerance - low[0]) / cell).max())) + 3
+    by_key = np.argsort(point_cells[:, 1] * width + point_cells[:, 0], kind="stable")
+    sorted_key = (point_cells[:, 1] * width + point_cells[:, 0])[by_key]
     steep = np.abs(b[:, 1] - a[:, 1]) > np.abs(b[:, 0] - a[:, 0])
-    pair_side, pair_vertex = [], []
+    sides_found, points_found = [], []
     for axis in (0, 1):
-        chosen = np.flatnonzero(steep == bool(axis))
-        if len(chosen) == 0:
+        mine = np.flatnonzero(steep == bool(axis))
+        if len(mine) == 0:
             continue
-        pa, pb = a[chosen], b[chosen]
-        # March along `axis`, spanning the other axis within each step.
+        pa, pb = a[mine], b[mine]
         first = np.floor((np.minimum(pa[:, axis], pb[:, axis]) - tolerance - low[axis]) / cell).astype(np.int64)
         last = np.floor((np.maximum(pa[:, axis], pb[:, axis]) + tolerance - low[axis]) / cell).astype(np.int64)
         side_row, step = repeat_ranges(first, last - first + 1)
-        sa, sb = pa[side_row], pb[side_row]
-        span = sb - sa
+        sa, span = pa[side_row], pb[side_row] - pa[side_row]
         with np.errstate(divide="ignore", invalid="ignore"):
             t0 = np.clip((low[axis] + step * cell - sa[:, axis]) / span[:, axis], 0, 1)
             t1 = np.clip((low[axis] + (step + 1) * cell - sa[:, axis]) / span[:, axis], 0, 1)
@@ -298,10 +315,36 @@ def split_sides_at_corners(vertices: np.ndarray, offsets: np.ndarray, corners: n
         begin = np.searchsorted(sorted_key, key, side="left")
         end = np.searchsorted(sorted_key, key, side="right")
         found_row, found = repeat_ranges(begin, end - begin)
-        pair_side.append(chosen[side_row[cell_row[found_row]]])
-        pair_vertex.append(candidates[by_key[found]])
-    side = np.concatenate(pair_side) if pair_side else np.zeros(0, np.int64)
-    vertex = np.concatenate(pair_vertex) if pair_vertex else np.zeros(0, np.int64)
+        sides_found.append(chosen[mine[side_row[cell_row[found_row]]]])
+        points_found.append(by_key[found])
+    return np.concatenate(sides_found), np.concatenate(points_found)
+
+
+def split_sides_at_corners(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
+                           tolerance: float = 0.0) -> RaggedPolygons:
+    """Inserts into every side that no other side matches each corner of such a side
+    that lies on it, strictly between its ends (on its line exactly, or within
+    `tolerance` of it): a polygon whose side another polygon's corner touches (a
+    T-junction) gets a straight corner there, so the two share a side by vertices."""
+    sides = _unmatched_sides(len(vertices), offsets, corners)
+    if len(sides) == 0:
+        return RaggedPolygons(offsets, corners)
+    _, before, _ = corner_links(offsets)
+    a_index, b_index = corners[before[sides]], corners[sides]
+    a, b = vertices[a_index], vertices[b_index]
+    candidates = np.flatnonzero(np.bincount(np.r_[a_index, b_index].astype(np.intp), minlength=len(vertices)))
+    points = vertices[candidates]
+    everything = np.arange(len(sides))
+    if tolerance == 0:
+        # Level and upright sides (most of a grid's or an editor's) by sorting.
+        level, upright = a[:, 1] == b[:, 1], a[:, 0] == b[:, 0]
+        found = [_pairs_on_lines(a, b, np.flatnonzero(level), points, 0),
+                 _pairs_on_lines(a, b, np.flatnonzero(upright & ~level), points, 1),
+                 _pairs_near_sides(a, b, everything[~level & ~upright], points, 0.0)]
+    else:
+        found = [_pairs_near_sides(a, b, everything, points, tolerance)]
+    side = np.concatenate([pair[0] for pair in found])
+    vertex = candidates[np.concatenate([pair[1] for pair in found])]
     keep = (vertex != a_index[side]) & (vertex != b_index[side])
     side, vertex = side[keep], vertex[keep]
     sa, sb, p = a[side], b[side], vertices[vertex]
@@ -309,14 +352,16 @@ def split_sides_at_corners(vertices: np.ndarray, offsets: np.ndarray, corners: n
     cross = ex * (p[:, 1] - sa[:, 1]) - ey * (p[:, 0] - sa[:, 0])
     along = ex * (p[:, 0] - sa[:, 0]) + ey * (p[:, 1] - sa[:, 1])
     squared = ex * ex + ey * ey
-    on_line = cross == 0 if tolerance == 0 else np.abs(cross) <= tolerance * lengths[side]
+    on_line = cross == 0 if tolerance == 0 else np.abs(cross) <= tolerance * np.sqrt(squared)
     on = on_line & (along > 0) & (along < squared)
     side, vertex, t = side[on], vertex[on], along[on] / squared[on]
-    if len(side):
-        unique = np.unique(np.stack([side, vertex], axis=1), axis=0, return_index=True)[1]
-        side, vertex, t = side[unique], vertex[unique], t[unique]
     if len(side) == 0:
         return RaggedPolygons(offsets, corners)
+    # A point met in two cells counts once.
+    pair = side * len(vertices) + vertex
+    order = np.argsort(pair, kind="stable")
+    once = order[np.r_[True, pair[order][1:] != pair[order][:-1]]]
+    side, vertex, t = side[once], vertex[once], t[once]
     polygon_of = np.repeat(np.arange(len(offsets) - 1), np.diff(offsets).astype(np.intp))
     global_side = sides[side]
     owner = polygon_of[global_side]
