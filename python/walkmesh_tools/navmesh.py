@@ -94,12 +94,12 @@ class NavMesh:
         corners = merge_equal_vertices(vertices, corners, tolerance)
         _check_merged(offsets, corners)
         offsets, corners = split_sides_at_corners(vertices, offsets, corners, tolerance)
-        twin = side_twins(len(vertices), offsets, corners)
         native = _native.Mesh(vertices, np.ascontiguousarray(offsets, dtype=np.int64),
                               np.ascontiguousarray(corners, dtype=np.int64))
         overlap = native.first_overlap(tolerance)
         if overlap is not None:
             raise ValueError(f"polygons {overlap[0]} and {overlap[1]} overlap")
+        twin = side_twins(len(vertices), offsets, corners)
         nodes, edges = build_tables(vertices, offsets, corners, twin, factors)
         problems = validate(nodes, edges)
         if problems:
