@@ -111,3 +111,62 @@ def test_bad_shapes_are_a_value_error_naming_them(walkable, obstacles, radius, w
     with pytest.raises(ValueError) as raised:
         tools.NavMesh.from_shapes(walkable, obstacles, agent_radius=radius)
     assert words in str(raised.value)
+
+
+@settings(max_examples=8, deadline=None)
+@given(st.integers(0, 2**32), st.sampled_from([0.3, 1.5, 3.0]), st.sampled_from([1, 2, 8]))
+def test_no_part_of_the_mesh_comes_nearer_than_the_radius(seed, radius, quad_segs):
+    walkable, obstacles = tools.random_obstacle_map(WIDTH, HEIGHT, count=40, seed=seed, sizes=(2.0, 9.0))
+    mesh = tools.NavMesh.from_shapes(walkable, obstacles, agent_radius=radius, quad_segs=quad_segs)
+    shapes = polygon_shapes(mesh)
+    blocked = shapely.union_all([shapely.Polygon(o) for o in obstacles])
+    edge = shapely.Polygon(walkable).exterior
+    assert shapely.distance(blocked, shapes).min() >= radius
+    assert shapely.distance(edge, shapes).min() >= radius
+    # And not much farther: the polygons hold the round offset closely.
+    reach = radius / np.cos(3 * np.pi / (8 * quad_segs))
+    assert shapely.distance(blocked, shapes).min() < reach
+    assert not tools.validate(mesh.nodes, mesh.edges)
+
+
+def test_lines_are_walls_and_points_block_nothing_at_radius_zero():
+    room = [(0, 0), (100, 0), (100, 100), (0, 100)]
+    wall = shapely.LineString([(50, 0), (50, 80)])
+    mesh = tools.NavMesh.from_shapes(room, [wall, shapely.Point(20, 20)])
+    path = shapely.LineString(mesh.straight_path((10, 10), (90, 10)).astype(np.float64))
+    assert not path.crosses(wall) and path.length > 2 * np.hypot(40, 70)
+    assert mesh.locate((20, 20)) >= 0
+    # A wall across the whole room cuts it in two.
+    split = tools.NavMesh.from_shapes(room, [shapely.LineString([(50, -10), (50, 110)])])
+    assert split.find_path((10, 10), (90, 10)) == []
+    # At a positive radius both grow.
+    grown = tools.NavMesh.from_shapes(room, [wall, shapely.Point(20, 20)], agent_radius=1.0)
+    assert grown.locate([(20, 20.9), (50.9, 50), (50, 80.9)]).tolist() == [-1, -1, -1]
+    assert (grown.locate([(20, 21.2), (51.2, 50), (50, 81.2)]) >= 0).all()
+    shapes = polygon_shapes(grown)
+    assert min(shapely.distance(wall, shapes).min(), shapely.distance(shapely.Point(20, 20), shapes).min()) >= 1.0
+
+
+def test_nearly_touching_obstacles_give_a_valid_mesh():
+    def square(x, y, size):
+        return [(x, y), (x + size, y), (x + size, y + size), (x, y + size)]
+    for gap in (3e-5, 1e-9, 0.0):
+        mesh = tools.NavMesh.from_shapes(square(0, 0, 1024), [square(10, 10, 10), square(20 + gap, 10, 10),
+                                                              square(20 + gap, 20 + gap, 5)])
+        assert not tools.validate(mesh.nodes, mesh.edges)
+        # Every corner is exact as a 32-bit float.
+        assert np.array_equal(mesh.vertices.astype(np.float32).astype(np.float64), mesh.vertices)
+
+
+@pytest.mark.parametrize("options, words", [
+    (dict(quad_segs=0), "quad_segs must be an integer from 1 to 64, not 0"),
+    (dict(quad_segs=65), "quad_segs must be an integer from 1 to 64"),
+    (dict(quad_segs=2.5), "quad_segs must be an integer"),
+    (dict(agent_radius=float("nan")), "agent_radius must be finite and not negative"),
+    (dict(agent_radius=float("inf")), "agent_radius must be finite and not negative"),
+])
+def test_bad_options_are_a_value_error_naming_them(options, words):
+    with pytest.raises(ValueError, match=words):
+        tools.NavMesh.from_shapes([(0, 0), (9, 0), (9, 9), (0, 9)], **options)
+    with pytest.raises(ValueError, match="the walkable area must be a polygon"):
+        tools.NavMesh.from_shapes(shapely.LineString([(0, 0), (1, 1)]))

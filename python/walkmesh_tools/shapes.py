@@ -73,9 +73,10 @@ def _grown(shapely: Any, geometry: Any, radius: float, quad_segs: int) -> Any:
     """`geometry` grown by a polygon that holds its true round offset by `radius`:
     the round buffer pushed out far enough (see _round_reach), cut back to the offset
     with sharp corners, whose sides lie at exactly `radius`."""
-    rounded = shapely.buffer(geometry, _round_reach(radius, quad_segs), quad_segs=quad_segs)
     if shapely.get_dimensions(geometry) == 0:
-        return rounded
+        # Around a point the circle is drawn whole, in 4 quad_segs equal steps.
+        return shapely.buffer(geometry, radius / math.cos(math.pi / (4 * quad_segs)), quad_segs=quad_segs)
+    rounded = shapely.buffer(geometry, _round_reach(radius, quad_segs), quad_segs=quad_segs)
     sharp = shapely.buffer(geometry, radius, cap_style="square", join_style="mitre", mitre_limit=10.0)
     return shapely.intersection(rounded, sharp)
 
