@@ -305,3 +305,54 @@ def test_ctrl_c_stops_a_long_batch(python_run):
     assert word == "interrupted", result.stdout
     # Workers stop between queries: one query of this grid takes milliseconds.
     assert float(seconds) < 2.0
+
+
+class TestProgress:
+    def test_a_callable_hears_growing_counts_from_the_calling_thread_then_the_total(self):
+        import threading
+        starts, targets, target_points, _ = queries(3000, seed=11)
+        calls = []
+        caller = threading.get_ident()
+
+        def progress(done, total):
+            calls.append((done, total, threading.get_ident()))
+
+        paths = tools.find_paths(NODES, EDGES, starts, targets, target_points, threads=2, progress=progress)
+        assert paths == tools.find_paths(NODES, EDGES, starts, targets, target_points, threads=1)
+        assert calls and calls[-1][:2] == (3000, 3000)
+        assert all(total == 3000 and thread == caller for _, total, thread in calls)
+        counts = [done for done, _, _ in calls]
+        assert counts == sorted(counts)
+
+    def test_an_exception_from_the_callback_stops_the_batch_and_releases_the_tables(self):
+        starts, targets, target_points, _ = queries(200)
+
+        def progress(done, total):
+            raise KeyError("stop")
+
+        with pytest.raises(KeyError, match="stop"):
+            tools.find_paths(NODES, EDGES, starts, targets, target_points, progress=progress)
+        registry = RegistryClient()
+        assert registry.can_borrow_exclusively(NODES) and registry.can_borrow_exclusively(EDGES)
+        with pytest.raises(TypeError, match="progress must be True, False or a callable"):
+            tools.find_paths(NODES, EDGES, starts, targets, target_points, progress="yes")
+
+    def test_true_shows_a_line_on_stderr_without_tqdm_and_a_bar_with_it(self, python_run):
+        code = """
+            import sys
+            if sys.argv[-1] == "hide":
+                sys.modules["tqdm"] = None
+            import numpy as np, walkmesh_tools as tools
+            from graphs import chain
+            nodes, edges = chain(50)
+            tools.find_paths(nodes, edges, np.zeros(500, np.int64), np.full(500, 50), np.zeros((500, 2)),
+                             progress=True)
+        """
+        env = {"PYTHONPATH": pythonpath_with_tests()}
+        hidden = python_run(code.replace('sys.argv[-1] == "hide"', "True"), env=env)
+        assert hidden.returncode == 0, hidden.stderr
+        assert hidden.stderr.splitlines()[-1].startswith("find_paths: 500 of 500 queries (100 %)")
+        pytest.importorskip("tqdm")
+        shown = python_run(code.replace('sys.argv[-1] == "hide"', "False"), env=env)
+        assert shown.returncode == 0, shown.stderr
+        assert "find_paths: 100%" in shown.stderr and "500/500" in shown.stderr

@@ -49,3 +49,23 @@ def test_errors_name_the_query_in_the_whole_batch(client):
         tools_dask.find_paths(client, nodes, edges, [0] * 200, targets, np.zeros((200, 2)), chunk_size=32)
     with pytest.raises(TypeError, match="argument 'nodes'"):
         tools_dask.find_paths(client, [1, 2], edges, [0], [1], np.zeros((1, 2)))
+
+
+def test_lowest_failing_query_and_progress_over_chunks(client):
+    # Chunk 0 fails late (query 8), chunk 1 early (query 10): the lowest wins, as locally.
+    nodes, edges = chain(6)
+    edges[3]["to"] = 40
+    targets = np.ones(20, np.int64)
+    targets[8], targets[10] = 6, 9
+    with pytest.raises(tools.QueryError) as local:
+        tools.find_paths(nodes, edges, np.zeros(20, np.int64), targets, np.zeros((20, 2)))
+    with pytest.raises(tools.QueryError) as spread:
+        tools_dask.find_paths(client, nodes, edges, np.zeros(20, np.int64), targets, np.zeros((20, 2)), chunk_size=10)
+    assert str(spread.value) == str(local.value)
+    assert (spread.value.query, spread.value.node, spread.value.edge) == (8, 3, 3)
+    calls = []
+    tools_dask.find_paths(client, nodes, edges, np.zeros(25, np.int64), np.ones(25, np.int64), np.zeros((25, 2)),
+                          chunk_size=10, progress=lambda done, total: calls.append((done, total)))
+    assert calls == [(10, 25), (20, 25), (25, 25)]
+    with pytest.raises(TypeError, match="progress must be"):
+        tools_dask.find_paths(client, nodes, edges, [0], [1], np.zeros((1, 2)), progress=3)

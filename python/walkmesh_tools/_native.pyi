@@ -1,7 +1,7 @@
 # Types of walkmesh_tools._native, the package's extension module. Its callers are the
 # Python functions of walkmesh_tools, which add the keyword defaults and check the
 # query arrays before they come here.
-from typing import Optional, Sequence, Tuple, Union
+from typing import Callable, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -39,7 +39,8 @@ def find_paths(
     target_points: npt.NDArray[np.float32],
     start_points: Optional[npt.NDArray[np.float32]],
     straight: bool,
-    threads: int,
+    threads: Optional[int],
     max_expansions: Optional[int],
     partial: bool,
+    progress: Optional[Callable[[int, int], object]],
 ) -> Tuple[npt.NDArray[np.int64], npt.NDArray[np.float32], npt.NDArray[np.bool_]]: ...

@@ -11,6 +11,7 @@ import numpy.typing as npt
 
 from . import _native
 from .errors import QueryError
+from .progress import ProgressArgument, progress_callback
 
 __all__ = ["Paths", "find_paths"]
 
@@ -102,7 +103,7 @@ def _points(name: str, values: npt.ArrayLike, count: int) -> np.ndarray:
 def find_paths(nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targets: npt.ArrayLike,
                target_points: npt.ArrayLike, *, start_points: Optional[npt.ArrayLike] = None,
                straight: bool = False, threads: Optional[int] = None, max_expansions: Optional[int] = None,
-               partial: bool = False) -> Paths:
+               partial: bool = False, progress: ProgressArgument = False) -> Paths:
     """Runs query i from `starts[i]` to `targets[i]` for every i and returns their paths.
 
     With `straight=False` query i's points are exactly `walkmesh.find_path`'s (portal
@@ -123,6 +124,12 @@ def find_paths(nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targ
     with its position as `.query` and the node and edge concerned. Ctrl-C stops the
     workers between queries.
 
+    `progress=True` shows the batch's progress: a tqdm bar when tqdm is installed
+    (`pip install 'walkmesh[progress]'`), otherwise a line on standard error every
+    second. A callable is called as `progress(done, total)` from the calling thread
+    every tenth of a second or so, and once more with `done == total` when the batch
+    has run; an exception it raises stops the batch. The workers only count.
+
     >>> import walkmesh_tools as tools
     >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
     >>> paths = tools.find_paths(mesh.nodes, mesh.edges, [0, 3], [3, 0], [(11, 1), (1, 1)])
@@ -132,7 +139,8 @@ def find_paths(nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targ
     starts, targets, target_points, start_points = prepare_queries(
         starts, targets, target_points, start_points, straight)
     offsets, points, reached = _native.find_paths(
-        nodes, edges, starts, targets, target_points, start_points, straight, threads, max_expansions, partial)
+        nodes, edges, starts, targets, target_points, start_points, straight, threads, max_expansions, partial,
+        progress_callback(progress, "find_paths"))
     return Paths(offsets, points, reached)
 
 

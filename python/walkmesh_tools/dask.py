@@ -9,13 +9,14 @@
 """
 from __future__ import annotations
 
-from typing import Any, Dict, List, Optional
+from typing import Any, Callable, Dict, List, Optional, Sequence
 
 import numpy as np
 import numpy.typing as npt
 
 from . import batch
 from .errors import QueryError
+from .progress import ProgressArgument, progress_callback
 
 __all__ = ["find_paths"]
 
@@ -36,11 +37,19 @@ def _run_chunk(nodes: np.ndarray, edges: np.ndarray, first: int, starts: np.ndar
         raise error.renumbered(first) from None
 
 
-def _gather_in_order(client: Any, futures: List[Any]) -> List[batch.Paths]:
+def _gather_in_order(client: Any, futures: List[Any], sizes: Sequence[int],
+                     report: Optional[Callable[[int, int], Any]]) -> List[batch.Paths]:
     """The chunks' results in order. Chunks are waited for in query order, so the
     error raised is the lowest failing query's, as the local batch reports it."""
+    total, done = sum(sizes), 0
+    results = []
     try:
-        return [future.result() for future in futures]
+        for future, size in zip(futures, sizes):
+            results.append(future.result())
+            done += size
+            if report is not None:
+                report(done, total)
+        return results
     finally:
         # After a failure the other chunks need not run to the end.
         client.cancel(futures)
@@ -49,7 +58,8 @@ def _gather_in_order(client: Any, futures: List[Any]) -> List[batch.Paths]:
 def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targets: npt.ArrayLike,
                target_points: npt.ArrayLike, *, chunk_size: int = 10_000,
                start_points: Optional[npt.ArrayLike] = None, straight: bool = False,
-               threads: Optional[int] = 1, max_expansions: Optional[int] = None, partial: bool = False) -> batch.Paths:
+               threads: Optional[int] = 1, max_expansions: Optional[int] = None, partial: bool = False,
+               progress: ProgressArgument = False) -> batch.Paths:
     """`walkmesh_tools.find_paths` over the workers of `client` (a `distributed.Client`).
 
     The tables are scattered to every worker once; the queries go out in chunks of
@@ -58,12 +68,14 @@ def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.Ar
     one `Paths`, equal to the local result. `max_expansions` and `partial` are
     `find_paths`'. Every argument is checked before anything is sent; a query that
     cannot be answered raises the `QueryError` of the lowest such query of the whole
-    batch, as the local batch does.
+    batch, as the local batch does. `progress` is `find_paths`', counting the queries
+    of the chunks that have come back.
     """
     _require_distributed()
     chunk = chunk_size.__index__()
     if chunk < 1:
         raise ValueError(f"chunk_size must be at least 1, got {chunk_size}")
+    report = progress_callback(progress, "walkmesh_tools.dask.find_paths")
     starts, targets, target_points, start_points = batch.prepare_queries(
         starts, targets, target_points, start_points, straight)
     options = dict(straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
@@ -73,6 +85,8 @@ def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.Ar
                              start_points=None if start_points is None else start_points[:0], **options)
     count = len(starts)
     if count == 0:
+        if report is not None:
+            report(0, 0)
         return empty
     # Keys of their own: scattering equal tables again must not meet the keys of a
     # previous call's tables while the cluster lets those go.
@@ -84,4 +98,5 @@ def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.Ar
         [starts[p] for p in pieces], [targets[p] for p in pieces], [target_points[p] for p in pieces],
         [None if start_points is None else start_points[p] for p in pieces], [options] * len(pieces),
         pure=False)
-    return batch.Paths.concatenate(_gather_in_order(client, futures))
+    sizes = [len(starts[p]) for p in pieces]
+    return batch.Paths.concatenate(_gather_in_order(client, futures, sizes, report))

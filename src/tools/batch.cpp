@@ -32,6 +32,8 @@ namespace {
 
 // How often the calling thread looks for a pending signal (Ctrl-C) between queries.
 constexpr std::chrono::milliseconds kSignalInterval{10};
+// How often it tells the progress callback how many queries are done.
+constexpr std::chrono::milliseconds kProgressInterval{100};
 
 // A read-only, C-contiguous buffer of an argument, released with it.
 class BufferView {
@@ -134,12 +136,15 @@ private:
 
 class Batch {
 public:
+    // `progress`, when not null, is called as progress(done, total) from the calling
+    // thread, with the lock held.
     Batch(const Graph& graph, const Queries& queries, const RouteOptions& options, bool straight,
-          std::size_t threads)
+          std::size_t threads, PyObject* progress)
         : graph_(graph),
           queries_(queries),
           options_(options),
           straight_(straight),
+          progress_(progress),
           slots_(Table<QuerySlot>::uninitialised(queries.count, Site::batch)),
           chunk_(std::clamp<std::size_t>(queries.count / (threads * 16), 1, 64)) {
         workers_.reserve(threads);
@@ -181,8 +186,19 @@ public:
         }
     }
 
-    // With the lock held, after run(): the signal's exception, if one arrived.
+    // With the lock held, after run(): the exception of a signal handler or of the
+    // progress callback, if one raised.
     std::optional<ErrorState>& interruption() noexcept { return interruption_; }
+
+    // With the lock held, after a complete run: the progress callback's last call.
+    void report_done() {
+        if (progress_ != nullptr) {
+            call_progress();
+            if (interruption_) {
+                throw_error(std::move(*interruption_));
+            }
+        }
+    }
     const std::optional<BatchFault>& fault() const noexcept { return fault_; }
 
     // With the lock held, after a complete run(): (offsets, points, reached).
@@ -240,6 +256,8 @@ private:
                 return;
             }
             const std::size_t end = std::min(begin + chunk_, queries_.count);
+            // Counted once per chunk, so that the workers share no line per query.
+            ChunkCount counted(done_count_);
             for (std::size_t query = begin; query < end; ++query) {
                 // Past a failed query nothing needs to run: its failure is reported
                 // unless one before it fails too.
@@ -249,6 +267,7 @@ private:
                 if (!run_query(worker, static_cast<std::uint16_t>(index), query)) {
                     return;
                 }
+                ++counted.queries;
                 if (unlocked != nullptr) {
                     const auto now = std::chrono::steady_clock::now();
                     if (now - last_check >= kSignalInterval) {
@@ -259,6 +278,16 @@ private:
             }
         }
     }
+
+    // Adds the queries a worker finished to the shared count when its chunk ends.
+    struct ChunkCount {
+        std::atomic<std::size_t>& total;
+        std::size_t queries = 0;
+        explicit ChunkCount(std::atomic<std::size_t>& shared) noexcept : total(shared) {}
+        ChunkCount(const ChunkCount&) = delete;
+        ChunkCount& operator=(const ChunkCount&) = delete;
+        ~ChunkCount() { total.fetch_add(queries, std::memory_order_relaxed); }
+    };
 
     // False when the query failed.
     bool run_query(Worker& worker, std::uint16_t index, std::size_t query) noexcept {
@@ -310,22 +339,43 @@ private:
         }
     }
 
+    // Also the moment to tell the progress callback, now and then.
     void check_signals(WithoutInterpreterLock& unlocked) noexcept {
         if (interruption_) {
             return;
         }
+        const auto now = std::chrono::steady_clock::now();
+        const bool report = progress_ != nullptr && now - last_progress_ >= kProgressInterval;
         unlocked.with_lock([&] {
             if (PyErr_CheckSignals() == -1) {
                 interruption_.emplace(ErrorState::take_current());
                 stop_.store(true, std::memory_order_relaxed);
+            } else if (report) {
+                last_progress_ = now;
+                call_progress();
             }
         });
+    }
+
+    // With the lock held: progress(done, total); an exception it raises stops the batch.
+    void call_progress() noexcept {
+        OwnedRef result = OwnedRef::steal(PyObject_CallFunction(
+            progress_, "nn", static_cast<Py_ssize_t>(done_count_.load(std::memory_order_relaxed)),
+            static_cast<Py_ssize_t>(queries_.count)));
+        if (!result) {
+            interruption_.emplace(ErrorState::take_current());
+            stop_.store(true, std::memory_order_relaxed);
+        }
     }
 
     const Graph graph_;
     const Queries queries_;
     const RouteOptions options_;
     const bool straight_;
+    PyObject* const progress_;
+    std::chrono::steady_clock::time_point last_progress_{};
+    // Queries finished, counted chunk by chunk.
+    std::atomic<std::size_t> done_count_{0};
     Table<QuerySlot> slots_;
     const std::size_t chunk_;
     std::vector<RouteFinder> finders_;
@@ -363,15 +413,15 @@ std::size_t thread_count(PyObject* object) {
     return static_cast<std::size_t>(bounded_index_argument("threads", object, 1, kMostThreads, "None or "));
 }
 
-constexpr std::array<const char*, 10> kFindPathsParameters = {
+constexpr std::array<const char*, 11> kFindPathsParameters = {
     "nodes", "edges", "starts", "targets", "target_points", "start_points", "straight", "threads",
-    "max_expansions", "partial"};
+    "max_expansions", "partial", "progress"};
 constexpr Signature kFindPathsSignature{"find_paths()", kFindPathsParameters};
 
 }  // namespace
 
 OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
-    std::array<PyObject*, 10> slots{};
+    std::array<PyObject*, 11> slots{};
     bind_fastcall(kFindPathsSignature, arguments, positional_count, keyword_names, slots);
     HeldTables tables(slots[0], slots[1]);
     const BufferView starts("starts", slots[2], 'i', 8, 1);
@@ -384,6 +434,10 @@ OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyO
     }
     const std::size_t threads = thread_count(slots[7]);
     const RouteOptions options = route_options(slots[8], slots[9]);
+    PyObject* const progress = slots[10] == Py_None ? nullptr : slots[10];
+    if (progress != nullptr && !PyCallable_Check(progress)) {
+        throw_error(PyExc_TypeError, "argument 'progress': expected None or a callable taking (done, total)");
+    }
     const std::size_t count = static_cast<std::size_t>(starts.length());
     if (targets.length() != starts.length() || target_points.length() != starts.length() ||
         (start_points && start_points->length() != starts.length())) {
@@ -395,7 +449,7 @@ OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyO
     const Graph graph = tables.graph();
 
     const std::size_t workers = std::max<std::size_t>(1, std::min(threads, count));
-    Batch batch(graph, queries, options, straight, workers);
+    Batch batch(graph, queries, options, straight, workers, progress);
     batch.add_workers(workers);
     batch.run();
     if (std::optional<ErrorState>& interruption = batch.interruption()) {
@@ -407,7 +461,9 @@ OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyO
         }
         throw_fault(fault->fault, fault->query);
     }
-    // Python code may have run meanwhile, on other threads or in a signal handler.
+    batch.report_done();
+    // Python code may have run meanwhile, on other threads, in a signal handler or in
+    // the progress callback.
     tables.require_unchanged();
     return batch.gather();
 }

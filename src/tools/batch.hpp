@@ -7,9 +7,10 @@
 namespace walkmesh::tools {
 
 // find_paths(nodes, edges, starts, targets, target_points, start_points, straight,
-// threads, max_expansions, partial) -> (offsets, points, reached). The Python layer
-// hands over starts and targets as int64 vectors and the points as float32 (n, 2)
-// arrays, all C-contiguous; this checks them again.
+// threads, max_expansions, partial, progress) -> (offsets, points, reached). The
+// Python layer hands over starts and targets as int64 vectors and the points as
+// float32 (n, 2) arrays, all C-contiguous; their layout is checked again here, so that
+// no call reads outside them. `progress` is None or called as progress(done, total).
 OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names);
 
 }  // namespace walkmesh::tools

@@ -83,7 +83,7 @@ PyMethodDef methods[] = {
      "straight_path(nodes, edges, start, target, start_point, target_point, max_expansions, partial)\n--\n\n"},
     {"find_paths", fastcall(entry<find_paths>), METH_FASTCALL | METH_KEYWORDS,
      "find_paths(nodes, edges, starts, targets, target_points, start_points, straight, threads, "
-     "max_expansions, partial)\n--\n\n"},
+     "max_expansions, partial, progress)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
