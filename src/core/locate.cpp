@@ -11,6 +11,9 @@ namespace walkmesh {
 namespace {
 
 constexpr std::int32_t leaf_size = 4;
+// Cells of the grid per polygon, and the most list entries per polygon it may hold.
+constexpr double cells_per_polygon = 4.0;
+constexpr std::int64_t entries_per_polygon = 32;
 // Deeper than any hierarchy of median splits over 2^63 polygons.
 constexpr int stack_depth = 128;
 
@@ -81,7 +84,127 @@ PolygonLocator::PolygonLocator(const PolygonsView& polygons) {
     if (count > 0) {
         nodes_.reserve(static_cast<std::size_t>(2 * (count / leaf_size) + 1));
         build(0, count, centres);
+        build_grid();
     }
+}
+
+void PolygonLocator::build_grid() {
+    const std::int64_t count = polygon_count();
+    if (count >= std::numeric_limits<std::int32_t>::max()) {
+        return;
+    }
+    grid_box_ = nodes_[0].box;
+    const double width = grid_box_.max_x - grid_box_.min_x;
+    const double height = grid_box_.max_y - grid_box_.min_y;
+    const double cells = cells_per_polygon * static_cast<double>(count);
+    // Square cells where the extent allows, never more than `cells` of them: a sliver
+    // gets one row.
+    const double side = std::sqrt(width * height / cells);
+    const double wanted_columns = side > 0 ? std::ceil(width / side) : cells;
+    columns_ = static_cast<std::int64_t>(std::clamp(wanted_columns, 1.0, cells));
+    const double wanted_rows = side > 0 ? std::ceil(height / side) : 1.0;
+    rows_ = static_cast<std::int64_t>(std::clamp(wanted_rows, 1.0, std::max(1.0, std::floor(cells / columns_))));
+    cell_width_ = width > 0 ? width / static_cast<double>(columns_) : 1.0;
+    cell_height_ = height > 0 ? height / static_cast<double>(rows_) : 1.0;
+    if (!std::isfinite(cell_width_) || !std::isfinite(cell_height_) || cell_width_ <= 0 || cell_height_ <= 0) {
+        columns_ = rows_ = 0;
+        return;
+    }
+    const std::int64_t limit = entries_per_polygon * count + 1024;
+    // Counted, then filled: each polygon goes to the cells its box meets, unless one of
+    // its sides has the whole cell (widened past what rounding may stray) outside.
+    const auto each_cell = [&](std::int64_t p, auto&& visit) {
+        const Box& box = boxes_[p];
+        PlanePoint low_point{box.min_x, box.min_y}, high_point{box.max_x, box.max_y};
+        std::int64_t c0 = 0, r0 = 0, c1 = 0, r1 = 0, cell = 0;
+        grid_cell(low_point, cell);
+        c0 = cell % columns_, r0 = cell / columns_;
+        grid_cell(high_point, cell);
+        c1 = cell % columns_, r1 = cell / columns_;
+        const double slack_x = 1e-9 * cell_width_, slack_y = 1e-9 * cell_height_;
+        for (std::int64_t r = r0; r <= r1; ++r) {
+            for (std::int64_t c = c0; c <= c1; ++c) {
+                const double x0 = grid_box_.min_x + static_cast<double>(c) * cell_width_ - slack_x;
+                const double y0 = grid_box_.min_y + static_cast<double>(r) * cell_height_ - slack_y;
+                const double x1 = x0 + cell_width_ + 2 * slack_x, y1 = y0 + cell_height_ + 2 * slack_y;
+                bool apart = false;
+                PlanePoint a = points_[offsets_[p + 1] - 1];
+                for (std::int64_t k = offsets_[p]; k < offsets_[p + 1] && !apart; ++k) {
+                    const PlanePoint b = points_[k];
+                    const double margin = 1e-9 * (std::fabs(b.x - a.x) + std::fabs(b.y - a.y)) *
+                                          (cell_width_ + cell_height_);
+                    apart = side_cross(a, b, {x0, y0}) < -margin && side_cross(a, b, {x1, y0}) < -margin &&
+                            side_cross(a, b, {x0, y1}) < -margin && side_cross(a, b, {x1, y1}) < -margin;
+                    a = b;
+                }
+                if (!apart) {
+                    visit(r * columns_ + c);
+                }
+            }
+        }
+    };
+    std::vector<std::int64_t> starts(static_cast<std::size_t>(columns_ * rows_ + 1), 0);
+    std::int64_t total = 0;
+    for (std::int64_t p = 0; p < count && total <= limit; ++p) {
+        each_cell(p, [&](std::int64_t cell) {
+            ++starts[cell + 1];
+            ++total;
+        });
+    }
+    if (total > limit) {
+        // Polygons that reach across many cells each: the hierarchy alone answers.
+        columns_ = rows_ = 0;
+        return;
+    }
+    for (std::size_t c = 1; c < starts.size(); ++c) {
+        starts[c] += starts[c - 1];
+    }
+    cell_polygons_.resize(static_cast<std::size_t>(total));
+    std::vector<std::int64_t> fill(starts.begin(), starts.end() - 1);
+    // Polygons in ascending order, so each cell's list ascends.
+    for (std::int64_t p = 0; p < count; ++p) {
+        each_cell(p, [&](std::int64_t cell) { cell_polygons_[fill[cell]++] = static_cast<std::int32_t>(p); });
+    }
+    cell_start_ = std::move(starts);
+    // A cell wholly inside its lowest-index candidate, with a margin rounding cannot
+    // cross, answers that candidate for every point it can receive.
+    cell_answer_.assign(static_cast<std::size_t>(columns_ * rows_), -2);
+    const double slack_x = 1e-9 * cell_width_, slack_y = 1e-9 * cell_height_;
+    for (std::int64_t cell = 0; cell < columns_ * rows_; ++cell) {
+        if (cell_start_[cell] == cell_start_[cell + 1]) {
+            cell_answer_[cell] = -1;
+            continue;
+        }
+        const std::int64_t p = cell_polygons_[cell_start_[cell]];
+        const double x0 = grid_box_.min_x + static_cast<double>(cell % columns_) * cell_width_ - slack_x;
+        const double y0 = grid_box_.min_y + static_cast<double>(cell / columns_) * cell_height_ - slack_y;
+        const double x1 = x0 + cell_width_ + 2 * slack_x, y1 = y0 + cell_height_ + 2 * slack_y;
+        bool inside = true;
+        PlanePoint a = points_[offsets_[p + 1] - 1];
+        for (std::int64_t k = offsets_[p]; k < offsets_[p + 1] && inside; ++k) {
+            const PlanePoint b = points_[k];
+            const double margin = 1e-9 * (std::fabs(b.x - a.x) + std::fabs(b.y - a.y)) * (cell_width_ + cell_height_);
+            inside = side_cross(a, b, {x0, y0}) > margin && side_cross(a, b, {x1, y0}) > margin &&
+                     side_cross(a, b, {x0, y1}) > margin && side_cross(a, b, {x1, y1}) > margin;
+            a = b;
+        }
+        if (inside) {
+            cell_answer_[cell] = static_cast<std::int32_t>(p);
+        }
+    }
+}
+
+bool PolygonLocator::grid_cell(PlanePoint point, std::int64_t& cell) const noexcept {
+    if (!grid_box_.holds(point)) {
+        return false;
+    }
+    // One expression for boxes and points: a point inside a box falls in one of its cells.
+    const double column = std::floor((point.x - grid_box_.min_x) / cell_width_);
+    const double row = std::floor((point.y - grid_box_.min_y) / cell_height_);
+    const std::int64_t c = std::clamp(static_cast<std::int64_t>(column), std::int64_t{0}, columns_ - 1);
+    const std::int64_t r = std::clamp(static_cast<std::int64_t>(row), std::int64_t{0}, rows_ - 1);
+    cell = r * columns_ + c;
+    return true;
 }
 
 // Splits order_[begin .. end) at the median of the box centres along the wider
@@ -135,6 +258,26 @@ bool PolygonLocator::contains(std::int64_t polygon, PlanePoint point) const noex
 }
 
 std::int64_t PolygonLocator::locate(PlanePoint point) const noexcept {
+    if (columns_ == 0) {
+        return locate_in_tree(point);
+    }
+    std::int64_t cell = 0;
+    if (!grid_cell(point, cell)) {
+        return -1;
+    }
+    if (cell_answer_[cell] != -2) {
+        return cell_answer_[cell];
+    }
+    for (std::int64_t k = cell_start_[cell]; k < cell_start_[cell + 1]; ++k) {
+        const std::int64_t p = cell_polygons_[k];
+        if (boxes_[p].holds(point) && contains(p, point)) {
+            return p;
+        }
+    }
+    return -1;
+}
+
+std::int64_t PolygonLocator::locate_in_tree(PlanePoint point) const noexcept {
     std::int64_t best = -1;
     if (nodes_.empty()) {
         return best;
@@ -295,7 +438,8 @@ std::optional<std::pair<std::int64_t, std::int64_t>> PolygonLocator::first_overl
 std::size_t PolygonLocator::bytes() const noexcept {
     return points_.capacity() * sizeof(PlanePoint) + offsets_.capacity() * sizeof(std::int64_t) +
            (boxes_.capacity() + exact_boxes_.capacity()) * sizeof(Box) + order_.capacity() * sizeof(std::int64_t) +
-           nodes_.capacity() * sizeof(Node);
+           nodes_.capacity() * sizeof(Node) + cell_start_.capacity() * sizeof(std::int64_t) +
+           (cell_polygons_.capacity() + cell_answer_.capacity()) * sizeof(std::int32_t);
 }
 
 }  // namespace walkmesh

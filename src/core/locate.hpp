@@ -1,7 +1,10 @@
 // Point location over convex polygons: which polygon holds a point, the nearest point
 // of the polygons to a point, and whether two polygons overlap. A bounding-volume
-// hierarchy over the polygons' boxes answers all three; it has fewer than two nodes
-// per polygon whatever the polygons' extent, and is built once per mesh. Plain C++.
+// hierarchy over the polygons' boxes answers all three, and a grid of cells listing
+// the polygons that reach into each answers location faster. Both are sized by the
+// polygon count whatever the polygons' extent (the grid has at most four cells a
+// polygon, and is left out when its lists would outgrow a fixed multiple of the
+// polygon count), and are built once per mesh. Plain C++.
 #pragma once
 
 #include <cstdint>
@@ -86,6 +89,9 @@ private:
     };
 
     std::int64_t build(std::int64_t begin, std::int64_t end, std::vector<PlanePoint>& centres);
+    void build_grid();
+    std::int64_t locate_in_tree(PlanePoint point) const noexcept;
+    bool grid_cell(PlanePoint point, std::int64_t& cell) const noexcept;
     bool separated(std::int64_t a, std::int64_t b, double tolerance) const noexcept;
     double nearest_on_boundary(std::int64_t polygon, PlanePoint point, PlanePoint& nearest) const noexcept;
 
@@ -95,6 +101,16 @@ private:
     std::vector<Box> exact_boxes_;       // per polygon
     std::vector<std::int64_t> order_;    // polygon indices, leaf after leaf
     std::vector<Node> nodes_;
+    // The grid: cell (column, row) lists cell_polygons_[cell_start_[c] .. cell_start_[c + 1]),
+    // ascending, with c = row * columns_ + column. Empty when left out.
+    Box grid_box_{};
+    double cell_width_ = 1.0, cell_height_ = 1.0;
+    std::int64_t columns_ = 0, rows_ = 0;
+    std::vector<std::int64_t> cell_start_;
+    std::vector<std::int32_t> cell_polygons_;
+    // Per cell: the polygon that holds all of it and is its lowest-index candidate,
+    // -1 for a cell without candidates, -2 where the candidates must be tested.
+    std::vector<std::int32_t> cell_answer_;
 };
 
 }  // namespace walkmesh

@@ -229,9 +229,42 @@ TEST(PolygonLocator, SizedByThePolygonsNotTheirExtent) {
     EXPECT_LT(locator.bytes(), 1024u);
     EXPECT_EQ(locator.locate({5e8, 5e-10}), 0);
     EXPECT_EQ(locator.locate({5e8, 2e-9}), -1);
+    // The same polygons stretched a million times along x stay within the same bound.
     const Polygons grid = jittered_grid(40, 5);
-    // Under 250 bytes per polygon, however the grid is scaled.
-    EXPECT_LT(PolygonLocator(grid.view()).bytes(), 250u * (grid.offsets.size() - 1));
+    Polygons stretched = grid;
+    for (std::size_t v = 0; v < stretched.vertices.size(); v += 2) {
+        stretched.vertices[v] *= 1e6;
+    }
+    EXPECT_LT(PolygonLocator(grid.view()).bytes(), 400u * (grid.offsets.size() - 1));
+    EXPECT_LT(PolygonLocator(stretched.view()).bytes(), 400u * (grid.offsets.size() - 1));
+}
+
+TEST(PolygonLocator, LocatesAmongLongCrossingSlivers) {
+    // A fan of thin triangles from one corner to points along the opposite sides: each
+    // reaches across many cells, the case where location falls back to the hierarchy;
+    // and a fan of few, where the grid answers.
+    for (int count : {300, 12}) {
+        Polygons mesh;
+        const auto centre = mesh.vertex(0, 0);
+        std::vector<std::int64_t> rim;
+        for (int i = 0; i <= count; ++i) {
+            const double t = static_cast<double>(i) / count;
+            rim.push_back(t <= 0.5 ? mesh.vertex(100, 200 * t) : mesh.vertex(100 - 200 * (t - 0.5), 100));
+        }
+        for (int i = 0; i < count; ++i) {
+            mesh.polygon({centre, rim[i], rim[i + 1]});
+        }
+        const PolygonLocator locator(mesh.view());
+        std::mt19937 random(count);
+        std::uniform_real_distribution<double> coordinate(-5.0, 105.0);
+        for (int n = 0; n < 3000; ++n) {
+            const PlanePoint p{coordinate(random), coordinate(random)};
+            ASSERT_EQ(locator.locate(p), brute_locate(mesh, p)) << p.x << ", " << p.y;
+        }
+        for (std::size_t k = 0; k < mesh.corners.size(); ++k) {
+            ASSERT_EQ(locator.locate(mesh.at(k)), brute_locate(mesh, mesh.at(k)));
+        }
+    }
 }
 
 TEST(PolygonLocator, RefusesCornersOutsideTheVertices) {
