@@ -134,3 +134,13 @@ def test_bad_map_files_are_a_value_error_naming_them(tmp_path, text, words):
 def test_bad_grids_are_errors_naming_the_argument(call, error, words):
     with pytest.raises(error, match=words):
         call()
+
+
+def test_grid_meshes_with_straight_corners_save_and_load_unchanged(tmp_path):
+    free = np.random.default_rng(5).random((30, 40)) < 0.75
+    mesh = tools.NavMesh.from_grid(free)
+    for suffix in (".mesh", ".npz"):
+        mesh.save(tmp_path / f"grid{suffix}")
+        again = tools.NavMesh.load(tmp_path / f"grid{suffix}")
+        assert again.polygon_corners.tolist() == mesh.polygon_corners.tolist()
+        assert again.edges.tobytes() == mesh.edges.tobytes()

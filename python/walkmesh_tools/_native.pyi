@@ -1,7 +1,7 @@
 # Types of walkmesh_tools._native, the package's extension module. Its callers are the
 # Python functions of walkmesh_tools, which add the keyword defaults and check the
 # query arrays before they come here.
-from typing import Callable, Optional, Sequence, Tuple, Union
+from typing import Callable, Optional, Sequence, Tuple, Union, final
 
 import numpy as np
 import numpy.typing as npt
@@ -45,15 +45,16 @@ def find_paths(
     progress: Optional[Callable[[int, int], object]],
 ) -> Tuple[npt.NDArray[np.int64], npt.NDArray[np.float32], npt.NDArray[np.bool_]]: ...
 
+@final
 class Mesh:
     """The native side of a NavMesh: point location and nearest points."""
 
-    def __init__(
-        self,
+    def __new__(
+        cls,
         vertices: npt.NDArray[np.float64],
         polygon_offsets: npt.NDArray[np.int64],
         polygon_corners: npt.NDArray[np.int64],
-    ) -> None: ...
+    ) -> "Mesh": ...
     def locate(self, points: npt.NDArray[np.float64]) -> npt.NDArray[np.int64]: ...
     def nearest(
         self, points: npt.NDArray[np.float64], max_distance: float

@@ -222,7 +222,8 @@ def merge_equal_vertices(vertices: np.ndarray, corners: np.ndarray, tolerance: f
             label = lowest
     representative = np.arange(len(vertices), dtype=np.int64)
     representative[used] = used[label]
-    return representative[corners]
+    merged: np.ndarray = representative[corners]
+    return merged
 
 
 def repeat_ranges(starts: np.ndarray, counts: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:

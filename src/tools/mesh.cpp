@@ -208,12 +208,12 @@ PyCFunction fastcall(PyObject* (*function)(PyObject*, PyObject* const*, Py_ssize
 }
 
 PyMethodDef mesh_methods[] = {
-    {"locate", fastcall(method<locate>), METH_FASTCALL | METH_KEYWORDS, "locate(points)\n--\n\n"},
-    {"nearest", fastcall(method<nearest>), METH_FASTCALL | METH_KEYWORDS, "nearest(points, max_distance)\n--\n\n"},
-    {"place", fastcall(method<place>), METH_FASTCALL | METH_KEYWORDS, "place(point)\n--\n\n"},
+    {"locate", fastcall(method<locate>), METH_FASTCALL | METH_KEYWORDS, "locate($self, points)\n--\n\n"},
+    {"nearest", fastcall(method<nearest>), METH_FASTCALL | METH_KEYWORDS, "nearest($self, points, max_distance)\n--\n\n"},
+    {"place", fastcall(method<place>), METH_FASTCALL | METH_KEYWORDS, "place($self, point)\n--\n\n"},
     {"first_overlap", fastcall(method<first_overlap>), METH_FASTCALL | METH_KEYWORDS,
-     "first_overlap(tolerance)\n--\n\n"},
-    {"locator_bytes", fastcall(method<locator_bytes>), METH_FASTCALL | METH_KEYWORDS, "locator_bytes()\n--\n\n"},
+     "first_overlap($self, tolerance)\n--\n\n"},
+    {"locator_bytes", fastcall(method<locator_bytes>), METH_FASTCALL | METH_KEYWORDS, "locator_bytes($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
