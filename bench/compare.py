@@ -1,6 +1,6 @@
 """walkmesh.find_path side by side with what a Python user would pick instead, on
 real meshes: aurora.mesh with its scenario workload and Berlin_0_1024.mesh with
-random node pairs (walkmesh_tools' workloads, fixed seed); then the companion's
+random node pairs (bench/workloads.py, fixed seed); then the companion's
 corridor, straight paths and batches beside find_path (bench/companion.py).
 
     python bench/compare.py [--quick] [--only NAME] [--meshes DIR] [--rounds N] [--harness PATH] [--out DIR]
@@ -38,6 +38,7 @@ import walkmesh_tools as tools
 
 import companion
 import peers
+import workloads
 
 ROOT = Path(__file__).resolve().parent.parent
 HARNESS_TARGET = "walkmesh_core_replay"
@@ -73,7 +74,7 @@ class Case:
     name: str
     nodes: np.ndarray
     edges: np.ndarray
-    queries: List[tools.Query]
+    queries: List[workloads.Query]
     graph: peers.Graph = None
     # Per tool: query index -> microseconds of each round.
     times: Dict[str, Dict[int, List[float]]] = field(default_factory=dict)
@@ -108,11 +109,11 @@ def load_cases(meshes: Path, quick: bool, only: Optional[str] = None) -> List[Ca
     cases = []
     if only in (None, "aurora"):
         aurora = tools.NavMesh.load(meshes / "aurora.mesh")
-        queries = tools.scenario_queries(aurora, tools.load_scenarios(meshes / "aurora.scen"))
+        queries = workloads.scenario_queries(aurora, workloads.load_scenarios(meshes / "aurora.scen"))
         cases.append(Case("aurora", aurora.nodes, aurora.edges, [queries[i] for i in every(queries, per_case)]))
     if only in (None, "Berlin_0_1024"):
         berlin = tools.NavMesh.load(meshes / "Berlin_0_1024.mesh")
-        queries = tools.random_node_queries(berlin.nodes)
+        queries = workloads.random_node_queries(berlin.nodes)
         cases.append(Case("Berlin_0_1024", berlin.nodes, berlin.edges, [queries[i] for i in every(queries, per_case)]))
     for case in cases:
         case.graph = peers.Graph.from_tables(case.nodes, case.edges)

@@ -10,6 +10,7 @@ from pathlib import Path
 
 import walkmesh
 import walkmesh_tools as tools
+import workloads
 
 ROUNDS = 5
 
@@ -33,11 +34,11 @@ def main(argv):
         sys.exit(f"no navigation meshes in {root}")
     began = time.perf_counter()
     aurora = tools.NavMesh.load(root / "aurora.mesh")
-    queries = tools.scenario_queries(aurora, tools.load_scenarios(root / "aurora.scen"))
+    queries = workloads.scenario_queries(aurora, workloads.load_scenarios(root / "aurora.scen"))
     print(f"aurora: tables and {len(queries)} located queries in {time.perf_counter() - began:.2f} s")
     run("aurora", aurora.nodes, aurora.edges, queries)
     berlin = tools.NavMesh.load(root / "Berlin_0_1024.mesh")
-    run("Berlin", berlin.nodes, berlin.edges, tools.random_node_queries(berlin.nodes))
+    run("Berlin", berlin.nodes, berlin.edges, workloads.random_node_queries(berlin.nodes))
 
 
 if __name__ == "__main__":

@@ -21,6 +21,8 @@ import walkmesh
 import walkmesh_tools as tools
 from walkmesh_tools import _native
 
+import workloads
+
 ROOT = Path(__file__).resolve().parent.parent
 SINGLE_QUERY_TARGET = 1.5  # NavMesh query / the located call
 INDEX_TARGET = 0.5  # index build / load, aurora
@@ -42,7 +44,7 @@ def verdict(ok: bool) -> str:
 
 def clearance(paths: int, radii: List[float]) -> None:
     import shapely
-    walkable, obstacles = tools.random_obstacle_map(1024, 768, count=1000, seed=1)
+    walkable, obstacles = workloads.random_obstacle_map(1024, 768, count=1000, seed=1)
     blocked = shapely.union_all([shapely.Polygon(o) for o in obstacles])
     edge = shapely.Polygon(walkable).exterior
     print(f"clearance: {paths:,} straight paths between random points, 1024 x 768 map, 1,000 obstacles (seed 1)")
@@ -60,7 +62,7 @@ def clearance(paths: int, radii: List[float]) -> None:
 
 def single_queries(meshes: Path, rounds: int) -> None:
     mesh = tools.NavMesh.load(meshes / "arena.mesh")
-    pairs = [(tuple(map(float, a)), tuple(map(float, b))) for a, b in tools.load_scenarios(meshes / "arena.scen")]
+    pairs = [(tuple(map(float, a)), tuple(map(float, b))) for a, b in workloads.load_scenarios(meshes / "arena.scen")]
     pairs = [(a, b) for a, b in pairs if mesh.locate(a) >= 0 and mesh.locate(b) >= 0]
     located = [(mesh.locate(a), mesh.locate(b), a, b) for a, b in pairs]
     nodes, edges = mesh.nodes, mesh.edges
@@ -108,7 +110,7 @@ def index_and_throughput(meshes: Path, rounds: int) -> None:
           f"target <= {INDEX_TARGET}: {verdict(ratio <= INDEX_TARGET)}")
     low, high = aurora.vertices.min(axis=0), aurora.vertices.max(axis=0)
     uniform = np.random.default_rng(1).uniform(low, high, (1_000_000, 2))
-    scenarios = np.array([p for pair in tools.load_scenarios(path.with_suffix(".scen")) for p in pair], float)
+    scenarios = np.array([p for pair in workloads.load_scenarios(path.with_suffix(".scen")) for p in pair], float)
     for label, points in [("uniform over the bounding box", uniform), ("scenario points", scenarios)]:
         took, found = best(lambda: aurora.locate(points), rounds)
         near, (_, polygon, distance) = best(lambda: aurora.nearest(points), rounds)
@@ -123,7 +125,7 @@ def grids(meshes: Path, rounds: int) -> None:
     # aurora's own grid map: the cells whose centres its polygons hold, in 1024 x 1024.
     ys, xs = np.indices((1024, 1024)) + 0.5
     from_mesh = aurora.locate(np.stack([xs, ys], axis=-1)) >= 0
-    walkable, obstacles = tools.random_obstacle_map(1024, 1024, count=1000, seed=1)
+    walkable, obstacles = workloads.random_obstacle_map(1024, 1024, count=1000, seed=1)
     blocked = shapely.union_all([shapely.Polygon(o) for o in obstacles])
     from_shapes = ~shapely.contains_xy(blocked, xs, ys)
     noise = np.random.default_rng(1).random((1024, 1024)) < 0.7

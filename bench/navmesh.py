@@ -17,6 +17,7 @@ from typing import Callable, Tuple
 import numpy as np
 
 import walkmesh_tools as tools
+import workloads
 from walkmesh_tools.formats import read_text
 from walkmesh_tools import _native
 
@@ -65,7 +66,7 @@ def main(argv=None) -> None:
     print(f"  location index (with load)  {index:6.3f} s")
     low, high = aurora.vertices.min(axis=0), aurora.vertices.max(axis=0)
     uniform = np.random.default_rng(1).uniform(low, high, (1_000_000, 2))
-    scenarios = np.array([p for pair in tools.load_scenarios(aurora_path.with_suffix(".scen")) for p in pair])
+    scenarios = np.array([p for pair in workloads.load_scenarios(aurora_path.with_suffix(".scen")) for p in pair])
     for label, points in [("uniform over the bounding box", uniform), ("scenario start and goal points", scenarios)]:
         took, found = best(lambda: aurora.locate(points), rounds)
         rate = len(points) / took
@@ -73,7 +74,7 @@ def main(argv=None) -> None:
               f"({np.mean(found >= 0):.0%} inside); target >= {LOCATE_TARGET / 1e6:.0f} M/s: "
               f"{verdict(rate >= LOCATE_TARGET)}")
 
-    walkable, obstacles = tools.random_obstacle_map(1024, 768, count=1000, seed=1)
+    walkable, obstacles = workloads.random_obstacle_map(1024, 768, count=1000, seed=1)
     print("from_shapes, 1024 x 768 map, 1,000 random convex obstacles (random_obstacle_map, seed 1):")
     for radius in arguments.radius:
         took, mesh = best(lambda: tools.NavMesh.from_shapes(walkable, obstacles, agent_radius=radius), rounds)

@@ -14,6 +14,8 @@ from typing import Callable, Dict, List, Optional, Tuple
 
 import numpy as np
 
+from walkmesh_tools import ragged
+
 NodePath = Optional[List[int]]
 
 
@@ -31,8 +33,8 @@ class Graph:
 
     @classmethod
     def from_tables(cls, nodes: np.ndarray, edges: np.ndarray) -> "Graph":
-        # Counts of repeats must be the platform index type (32 bits on 32-bit ARM).
-        sources = np.repeat(np.arange(len(nodes), dtype=np.int64), nodes["edge_count"].astype(np.intp))
+        # The runs lie one after another, in node order.
+        sources = ragged.row_of(ragged.offsets_from_lengths(nodes["edge_count"]))
         pair_cost: Dict[Tuple[int, int], int] = {}
         for u, v, cost in zip(sources.tolist(), edges["to"].tolist(), edges["cost"].tolist()):
             if cost < pair_cost.get((u, v), math.inf):

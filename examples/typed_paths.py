@@ -1,5 +1,6 @@
-"""Routes across the small mesh that ships with walkmesh_tools, written against the
-package's types: CI checks this file with `mypy --strict`, and the test suite runs it.
+"""Routes across tables built from records and across a mesh built from polygons,
+written against the package's types: CI checks this file with `mypy --strict`, and
+the test suite runs it.
 
     python examples/typed_paths.py
 """
@@ -34,17 +35,31 @@ def route(tables: Tables, start: int, target: int, goal: Tuple[float, float]) ->
     return walkmesh.find_path(nodes, edges, start, target, walkmesh.Point(*goal))
 
 
+def pillar() -> tools.NavMesh:
+    """Eight unit squares around a square pillar, [1, 2] x [1, 2], in [0, 3] x [0, 3]."""
+    vertices = [(float(i), float(j)) for j in range(4) for i in range(4)]
+    squares = [(4 * j + i, 4 * j + i + 1, 4 * j + i + 5, 4 * j + i + 4)
+               for j in range(3) for i in range(3) if (i, j) != (1, 1)]
+    return tools.NavMesh.from_polygons(vertices, squares)
+
+
+def length(points: npt.NDArray[np.float32]) -> float:
+    return float(np.hypot(*np.diff(points.astype(np.float64), axis=0).T).sum())
+
+
 def main() -> None:
     path = route(corridor(), 0, 1, (1.75, 0.25))
     print("corridor:", [(point.x, point.y) for point in path])
 
-    mesh = tools.NavMesh.load(tools.small_mesh_path())
-    tables = mesh.nodes, mesh.edges
-    queries = tools.scenario_queries(mesh, tools.load_scenarios(tools.small_mesh_path("small.scen")))
-    total = 0.0
-    for query in queries:
-        total += tools.path_length(query.start_point, route(tables, query.start, query.target, query.target_point))
-    print(f"small mesh: {len(queries)} routes, {total:.3f} long in all")
+    mesh = pillar()
+    start, target = (0.5, 0.5), (2.5, 2.5)
+    node: int = mesh.locate(start)
+    nodes: npt.NDArray[np.int64] = mesh.locate([start, target])
+    midpoints = np.array([start] + [(p.x, p.y) for p in route((mesh.nodes, mesh.edges), node, int(nodes[1]), target)],
+                         dtype=np.float32)
+    straight = mesh.straight_path(start, target)
+    print(f"pillar: {len(midpoints)} points through portal midpoints, {length(midpoints):.4f} long; "
+          f"{len(straight)} on the straight path, {length(straight):.4f} long")
 
 
 if __name__ == "__main__":

@@ -1,12 +1,16 @@
-"""Shared helpers: running code in a fresh interpreter, and reaching raw memory."""
+"""Shared helpers: running code in a fresh interpreter, and reaching raw memory. The
+workloads the tests share with the benchmarks live in bench/workloads.py."""
 import os
 import shlex
 import signal
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 
 import pytest
+
+sys.path.append(str(Path(__file__).resolve().parent.parent / "bench"))
 
 try:
     from hypothesis import HealthCheck, settings

@@ -6,10 +6,11 @@ import numpy as np
 import walkmesh
 import walkmesh_tools as tools
 from graphs import RegistryClient, chain, make_edges, make_nodes
+import workloads
 
 def real_mesh():
     """The shared arena mesh when present, else the small mesh shipped with the tools."""
-    mesh = tools.NavMesh.load(tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path())
+    mesh = tools.NavMesh.load(workloads.shared_mesh_path("arena.mesh") or workloads.small_mesh_path())
     return mesh.nodes, mesh.edges
 
 
@@ -67,7 +68,7 @@ class Outcomes:
 
     def _successes(self, query_count):
         cases = []
-        for query in tools.random_node_queries(self.nodes, query_count, seed=7):
+        for query in workloads.random_node_queries(self.nodes, query_count, seed=7):
             arguments = (self.nodes, self.edges, query.start, query.target, walkmesh.Point(*query.target_point))
             expected = [(p.x, p.y) for p in walkmesh.find_path(*arguments)]
             cases.append((f"path {query.start}->{query.target}", arguments, {}, ("returns", expected)))

@@ -9,12 +9,13 @@ import pytest
 
 import walkmesh_tools as tools
 from graphs import RegistryClient, chain, make_edges, make_nodes, pythonpath_with_tests, view_in_place_as
+import workloads
 from walkmesh import Point, find_path
 
 
 def two_islands():
     """The shared arena mesh (or the small one) plus two nodes no other node reaches."""
-    path = tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path()
+    path = workloads.shared_mesh_path("arena.mesh") or workloads.small_mesh_path()
     mesh = tools.NavMesh.load(path)
     nodes, edges = mesh.nodes, mesh.edges
     count, edge_count = len(nodes), len(edges)
@@ -73,12 +74,12 @@ def test_batch_equals_the_single_calls(straight, budget, partial, threads):
 
 
 def test_real_mesh_batch_on_every_core():
-    path = tools.shared_mesh_path("aurora.mesh")
+    path = workloads.shared_mesh_path("aurora.mesh")
     if path is None:
         pytest.skip("aurora.mesh is not here")
     mesh = tools.NavMesh.load(path)
     nodes, edges = mesh.nodes, mesh.edges
-    located = tools.scenario_queries(mesh, tools.load_scenarios(path.with_suffix(".scen")))[::40]
+    located = workloads.scenario_queries(mesh, workloads.load_scenarios(path.with_suffix(".scen")))[::40]
     starts = [q.start for q in located]
     targets = [q.target for q in located]
     start_points = [q.start_point for q in located]

@@ -18,8 +18,9 @@ from walkmesh import Point, find_path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 import compare  # noqa: E402
 import peers  # noqa: E402
+import workloads  # noqa: E402
 
-MESH = tools.NavMesh.load(tools.small_mesh_path())
+MESH = tools.NavMesh.load(workloads.small_mesh_path())
 NODES, EDGES = MESH.nodes, MESH.edges
 
 
@@ -39,7 +40,7 @@ def cheapest_costs(graph, start):
 
 
 def case_of(nodes, edges, pairs):
-    queries = [tools.Query(s, t, (0.0, 0.0), (0.0, 0.0)) for s, t in pairs]
+    queries = [workloads.Query(s, t, (0.0, 0.0), (0.0, 0.0)) for s, t in pairs]
     return compare.Case("test", nodes, edges, queries, graph=peers.Graph.from_tables(nodes, edges))
 
 

@@ -5,6 +5,7 @@ import pytest
 
 import walkmesh_tools as tools
 from graphs import chain
+import workloads
 
 distributed = pytest.importorskip("distributed")
 import walkmesh_tools.dask as tools_dask  # noqa: E402
@@ -18,7 +19,7 @@ def client():
 
 
 def workload(count=500, seed=9):
-    path = tools.shared_mesh_path("arena.mesh") or tools.small_mesh_path()
+    path = workloads.shared_mesh_path("arena.mesh") or workloads.small_mesh_path()
     mesh = tools.NavMesh.load(path)
     nodes, edges = mesh.nodes, mesh.edges
     rng = np.random.default_rng(seed)

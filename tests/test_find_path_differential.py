@@ -10,6 +10,7 @@ from hypothesis import strategies as st
 import reference
 import walkmesh_tools as tools
 from graphs import make_edges, make_nodes
+import workloads
 from walkmesh import Point, find_path
 
 NAVMESHES = Path(__file__).resolve().parent.parent.parent / "shared" / "navmeshes"
@@ -87,9 +88,9 @@ def shared_mesh(name):
 def scenario_workload(name, count):
     mesh = shared_mesh(name + ".mesh")
     nodes, edges = mesh.nodes, mesh.edges
-    scenarios = tools.load_scenarios(NAVMESHES / (name + ".scen"))
+    scenarios = workloads.load_scenarios(NAVMESHES / (name + ".scen"))
     # Sampled before locating: locating every point of a large workload is slow emulated.
-    return nodes, edges, tools.scenario_queries(mesh, scenarios[:: max(1, len(scenarios) // count)])
+    return nodes, edges, workloads.scenario_queries(mesh, scenarios[:: max(1, len(scenarios) // count)])
 
 
 @pytest.mark.parametrize("name, count", [("arena", 60), ("aurora", 25)])
@@ -103,6 +104,6 @@ def test_scenario_workloads_match_the_reference(name, count):
 def test_berlin_random_pairs_match_the_reference():
     mesh = shared_mesh("Berlin_0_1024.mesh")
     nodes, edges = mesh.nodes, mesh.edges
-    queries = tools.random_node_queries(nodes)[:15]
+    queries = workloads.random_node_queries(nodes)[:15]
     for q in queries:
         compare(nodes, edges, q.start, q.target, q.target_point)

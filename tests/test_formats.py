@@ -9,9 +9,10 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import walkmesh_tools as tools
+import workloads
 
 NAVMESHES = Path(__file__).resolve().parent.parent.parent / "shared" / "navmeshes"
-SMALL = tools.NavMesh.load(tools.small_mesh_path())
+SMALL = tools.NavMesh.load(workloads.small_mesh_path())
 
 
 def same_mesh(a, b):
@@ -60,6 +61,7 @@ def fans(draw):
 @given(fans())
 def test_text_and_npz_files_give_the_mesh_back_exactly(tmp_path_factory, fan):
     mesh = tools.NavMesh.from_polygons(*fan)
+    assert tools.validate(mesh.nodes, mesh.edges) == []
     folder = tmp_path_factory.mktemp("fan")
     for name in ["fan.mesh", "fan.npz"]:
         mesh.save(folder / name)

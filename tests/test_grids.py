@@ -10,6 +10,7 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 import walkmesh_tools as tools
+import workloads
 
 
 def components(free):
@@ -83,7 +84,7 @@ def test_cells_touching_at_a_corner_are_not_joined():
 
 
 def test_typical_maps_need_few_polygons():
-    walkable, obstacles = tools.random_obstacle_map(256, 192, count=60, seed=4)
+    walkable, obstacles = workloads.random_obstacle_map(256, 192, count=60, seed=4)
     shapely = pytest.importorskip("shapely")
     blocked = shapely.union_all([shapely.Polygon(o) for o in obstacles])
     ys, xs = np.indices((192, 256)) + 0.5

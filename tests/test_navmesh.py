@@ -1,5 +1,8 @@
 """NavMesh from polygons: what it refuses and why, how it orients and joins
-polygons, point location against a brute-force twin, and paths between points."""
+polygons, that every way of building one checks the polygons once, point location
+against a brute-force twin, and paths between points."""
+import importlib
+
 import numpy as np
 import pytest
 from hypothesis import given, settings
@@ -7,6 +10,7 @@ from hypothesis import strategies as st
 
 import walkmesh
 import walkmesh_tools as tools
+import workloads
 
 SQUARE = [(0, 0), (1, 0), (1, 1), (0, 1)]
 STAR = [(np.cos(a), np.sin(a)) for a in np.pi / 2 + np.arange(5) * 4 * np.pi / 5]
@@ -34,6 +38,10 @@ BAD_POLYGONS = [
     ("float indices", SQUARE, [(0, 1, 2.5)], "vertex indices"),
     ("zero-length portal", [(1, 0), (1 + 1e-9, 0), (1.5, 1), (1.5, -1)], [(0, 1, 2), (1, 0, 3)],
      "zero-length portal"),
+    # What rounding to float32 does to tables that are sound in doubles.
+    ("estimate above the cost", [(0, 0), (3e8, 0), (3e8, 2e8), (0, 2e8)], [(0, 1, 2), (0, 2, 3)],
+     "edge 0 from node 0 to node 1 costs 120185044, below the straight-line estimate 120185048"),
+    ("centroid beyond float32", [(0, 0), (2e39, 0), (0, 2e39)], [(0, 1, 2)], "node 0's centroid (inf, inf) is not finite"),
     ("three coordinates", [(0, 0, 0), (1, 0, 0), (1, 1, 0)], [(0, 1, 2)], "vertices must have shape (V, 2)"),
 ]
 
@@ -61,6 +69,61 @@ def test_clockwise_polygons_are_turned_and_shared_sides_joined():
     assert rows.edges.tobytes() == mesh.edges.tobytes()
 
 
+def count_calls(monkeypatch, calls, module, name):
+    function = getattr(module, name)
+
+    def counted(*arguments, **keywords):
+        calls.append(name)
+        return function(*arguments, **keywords)
+
+    monkeypatch.setattr(module, name, counted)
+
+
+BUILDS = {
+    "from_polygons": lambda folder: tools.NavMesh.from_polygons(SMALL.vertices, SMALL.polygons),
+    "text file": lambda folder: tools.NavMesh.load(folder / "small.mesh"),
+    "npz file": lambda folder: tools.NavMesh.load(folder / "small.npz"),
+    "triangle file": lambda folder: tools.NavMesh.load(folder / "small.obj"),
+    "merged triangle file": lambda folder: tools.NavMesh.load(folder / "small.obj", merge=True),
+    "from_shapes": lambda folder: tools.NavMesh.from_shapes([(0, 0), (9, 0), (9, 9), (0, 9)], [[(3, 3), (5, 3), (4, 5)]]),
+    "from_shapes, triangles": lambda folder: tools.NavMesh.from_shapes([(0, 0), (9, 0), (9, 9), (0, 9)],
+                                                                       [[(3, 3), (5, 3), (4, 5)]], merge=False),
+}
+
+
+@pytest.mark.parametrize("build", BUILDS, ids=list(BUILDS))
+def test_every_build_checks_the_polygons_once(build, tmp_path, monkeypatch):
+    if "triangle" in build:
+        pytest.importorskip("trimesh")
+        SMALL.save(tmp_path / "small.obj")
+    if "shapes" in build:
+        shapely = pytest.importorskip("shapely")
+        if not hasattr(shapely, "constrained_delaunay_triangles"):
+            pytest.skip("from_shapes needs shapely 2.1 or later")
+    SMALL.save(tmp_path / "small.mesh")
+    SMALL.save(tmp_path / "small.npz")
+    navmesh, polygons, tables, validate = (importlib.import_module(f"walkmesh_tools.{name}")
+                                           for name in ("navmesh", "polygons", "tables", "validate"))
+    calls = []
+    for module in (navmesh, polygons):
+        count_calls(monkeypatch, calls, module, "orient_and_check")
+        count_calls(monkeypatch, calls, module, "side_twins")
+    count_calls(monkeypatch, calls, validate, "validate")
+    count_calls(monkeypatch, calls, tables, "rounding_problems")
+    mesh = BUILDS[build](tmp_path)
+    assert sorted(calls) == ["orient_and_check", "rounding_problems", "side_twins"]
+    # Built without a second look, and the same as built through every check.
+    again = tools.NavMesh.from_polygons(mesh.vertices, mesh.polygons)
+    assert again.neighbours.tolist() == mesh.neighbours.tolist()
+    assert again.nodes.tobytes() == mesh.nodes.tobytes() and again.edges.tobytes() == mesh.edges.tobytes()
+
+
+def test_a_mesh_without_polygons():
+    mesh = tools.NavMesh.from_polygons([(0, 0), (1, 0), (0, 1)], [])
+    assert len(mesh) == 0 and list(mesh.polygons) == [] and len(mesh.nodes) == len(mesh.edges) == 0
+    assert mesh.locate((0.2, 0.2)) == -1 and mesh.locate(np.zeros((3, 2))).tolist() == [-1] * 3
+
+
 def brute_force_locate(mesh, x, y):
     for index, corners in enumerate(mesh.polygons):
         points = mesh.vertices[corners].tolist()
@@ -70,7 +133,7 @@ def brute_force_locate(mesh, x, y):
     return -1
 
 
-SMALL = tools.NavMesh.load(tools.small_mesh_path())
+SMALL = tools.NavMesh.load(workloads.small_mesh_path())
 # Sides at all angles, and polygons with shared corners met by many integer points.
 FAN = tools.NavMesh.from_polygons(
     [(0, 0)] + [(7 * np.cos(a), 5 * np.sin(a)) for a in np.linspace(0, 2 * np.pi, 13)[:-1]],

@@ -4,13 +4,14 @@ import numpy as np
 import pytest
 
 import walkmesh_tools as tools
+import workloads
 
 matplotlib = pytest.importorskip("matplotlib")
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.collections import LineCollection, PolyCollection  # noqa: E402
 
-MESH = tools.NavMesh.load(tools.small_mesh_path())
+MESH = tools.NavMesh.load(workloads.small_mesh_path())
 
 
 @pytest.fixture

@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 import reference
 import walkmesh_tools as tools
 from graphs import RegistryClient, chain, make_edges, make_nodes, pythonpath_with_tests, random_strip, strip, view_in_place_as
+import workloads
 from test_find_path import Changing
 from test_find_path_differential import graphs
 from walkmesh import Point, find_path
@@ -81,7 +82,7 @@ def test_random_graphs_match_the_reference_route(graph, budget, partial):
 @pytest.mark.parametrize("name", ["arena.mesh", "aurora.mesh", "Berlin_0_1024.mesh"])
 def test_real_meshes_corridor_midpoints_are_find_paths_points(name):
     nodes, edges = shared_tables(name)
-    for query in tools.random_node_queries(nodes, count=25, seed=11):
+    for query in workloads.random_node_queries(nodes, count=25, seed=11):
         assert_corridor_is_find_paths_route(nodes, edges, query.start, query.target, query.target_point)
 
 

@@ -13,6 +13,7 @@ import numpy as np
 import pytest
 
 import walkmesh_tools as tools
+import workloads
 
 ROOT = Path(__file__).resolve().parent.parent
 NAVMESHES = ROOT.parent / "shared" / "navmeshes"
@@ -68,7 +69,7 @@ def check_rules(mesh):
 
 
 def test_tables_follow_the_mesh_rules():
-    check_rules(tools.NavMesh.load(tools.small_mesh_path()))
+    check_rules(tools.NavMesh.load(workloads.small_mesh_path()))
     # Mixed sizes, a clockwise polygon and an irrational centroid.
     check_rules(tools.NavMesh.from_polygons(
         [(0, 0), (3, 0), (3, 3), (0, 3), (5.5, 1.7), (4.1, 4.9), (0.1, 7)], [(0, 1, 2, 3), (1, 4, 5, 2), (2, 5, 6, 3)]))
@@ -108,7 +109,7 @@ def mesh_dump_tool():
 
 def test_the_benchmark_reader_builds_the_same_tables(tmp_path):
     tool = mesh_dump_tool()
-    paths = [tools.small_mesh_path()] + [NAVMESHES / f"{n}.mesh" for n in sorted(EARLIER_TABLES)
+    paths = [workloads.small_mesh_path()] + [NAVMESHES / f"{n}.mesh" for n in sorted(EARLIER_TABLES)
                                          if (NAVMESHES / f"{n}.mesh").exists()]
     for path in paths:
         out = tmp_path / "tables"

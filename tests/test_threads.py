@@ -10,10 +10,10 @@ import time
 
 import pytest
 
+import workloads
 from graphs import RegistryClient
 from outcomes import panic_exception_type, real_mesh
 from walkmesh import Edge, Node, Point, find_path
-import walkmesh_tools as tools
 
 THREADS = 8
 CALLS = int(os.environ.get("WALKMESH_THREAD_CALLS", "300"))
@@ -36,7 +36,7 @@ def xy(points):
 
 def mesh_queries(count):
     nodes, edges = real_mesh()
-    calls = [(q.start, q.target, Point(*q.target_point)) for q in tools.random_node_queries(nodes, count, seed=11)]
+    calls = [(q.start, q.target, Point(*q.target_point)) for q in workloads.random_node_queries(nodes, count, seed=11)]
     expected = [xy(find_path(nodes, edges, *arguments)) for arguments in calls]
     return nodes, edges, calls, expected
 

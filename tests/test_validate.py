@@ -6,9 +6,10 @@ import numpy as np
 import pytest
 
 import walkmesh_tools as tools
+import workloads
 
 NAVMESHES = Path(__file__).resolve().parent.parent.parent / "shared" / "navmeshes"
-MESH = tools.NavMesh.load(tools.small_mesh_path())
+MESH = tools.NavMesh.load(workloads.small_mesh_path())
 
 
 def reverse_of(edges, k, u):

@@ -25,7 +25,8 @@ class Paths:
 
     __slots__ = ("offsets", "points", "reached")
 
-    def __init__(self, offsets: np.ndarray, points: np.ndarray, reached: np.ndarray) -> None:
+    def __init__(self, offsets: npt.NDArray[np.int64], points: npt.NDArray[np.float32],
+                 reached: npt.NDArray[np.bool_]) -> None:
         self.offsets = offsets
         self.points = points
         self.reached = reached
@@ -33,7 +34,7 @@ class Paths:
     def __len__(self) -> int:
         return len(self.reached)
 
-    def __getitem__(self, query: int) -> np.ndarray:
+    def __getitem__(self, query: int) -> npt.NDArray[np.float32]:
         count = len(self.reached)
         index = query.__index__()
         if index < 0:
@@ -42,7 +43,7 @@ class Paths:
             raise IndexError(f"query {query} is outside the batch ({count} queries)")
         return self.points[self.offsets[index]:self.offsets[index + 1]]
 
-    def __iter__(self) -> Iterator[np.ndarray]:
+    def __iter__(self) -> Iterator[npt.NDArray[np.float32]]:
         for index in range(len(self.reached)):
             yield self.points[self.offsets[index]:self.offsets[index + 1]]
 
@@ -100,8 +101,8 @@ def _points(name: str, values: npt.ArrayLike, count: int) -> np.ndarray:
     return points
 
 
-def find_paths(nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targets: npt.ArrayLike,
-               target_points: npt.ArrayLike, *, start_points: Optional[npt.ArrayLike] = None,
+def find_paths(nodes: npt.NDArray[np.void], edges: npt.NDArray[np.void], starts: npt.ArrayLike,
+               targets: npt.ArrayLike, target_points: npt.ArrayLike, *, start_points: Optional[npt.ArrayLike] = None,
                straight: bool = False, threads: Optional[int] = None, max_expansions: Optional[int] = None,
                partial: bool = False, progress: ProgressArgument = False) -> Paths:
     """Runs query i from `starts[i]` to `targets[i]` for every i and returns their paths.
@@ -131,7 +132,7 @@ def find_paths(nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targ
     has run; an exception it raises stops the batch. The workers only count.
 
     >>> import walkmesh_tools as tools
-    >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+    >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
     >>> paths = tools.find_paths(mesh.nodes, mesh.edges, [0, 3], [3, 0], [(11, 1), (1, 1)])
     >>> len(paths), bool(paths.reached.all())
     (2, True)

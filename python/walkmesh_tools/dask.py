@@ -55,8 +55,8 @@ def _gather_in_order(client: Any, futures: List[Any], sizes: Sequence[int],
         client.cancel(futures)
 
 
-def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.ArrayLike, targets: npt.ArrayLike,
-               target_points: npt.ArrayLike, *, chunk_size: int = 10_000,
+def find_paths(client: Any, nodes: npt.NDArray[np.void], edges: npt.NDArray[np.void], starts: npt.ArrayLike,
+               targets: npt.ArrayLike, target_points: npt.ArrayLike, *, chunk_size: int = 10_000,
                start_points: Optional[npt.ArrayLike] = None, straight: bool = False,
                threads: Optional[int] = 1, max_expansions: Optional[int] = None, partial: bool = False,
                progress: ProgressArgument = False) -> batch.Paths:
@@ -78,7 +78,7 @@ def find_paths(client: Any, nodes: np.ndarray, edges: np.ndarray, starts: npt.Ar
     report = progress_callback(progress, "walkmesh_tools.dask.find_paths")
     starts, targets, target_points, start_points = batch.prepare_queries(
         starts, targets, target_points, start_points, straight)
-    options = dict(straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
+    options: Dict[str, Any] = dict(straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
     # An empty local batch checks the tables and every option as each chunk will,
     # before anything is sent.
     empty = batch.find_paths(nodes, edges, starts[:0], targets[:0], target_points[:0],

@@ -20,7 +20,8 @@ from typing import TYPE_CHECKING, Any, Dict, Optional, Tuple, Union
 
 import numpy as np
 
-from .polygons import RaggedPolygons, merge_polygons, vertex_fans
+from . import ragged
+from .polygons import CheckedPolygons, RaggedPolygons, check_polygons, merge_convex, vertex_fans
 from .records import EDGE_DTYPE, NODE_DTYPE
 
 if TYPE_CHECKING:
@@ -89,11 +90,9 @@ def read_text(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, np.ndarray]:
     at = np.array(vertex_at, dtype=np.int64)
     vertices = np.stack([numbers[at], numbers[at + 1]], axis=1) if vertex_count else np.zeros((0, 2))
     lengths = np.array(sizes, dtype=np.int64)
-    offsets = np.zeros(polygon_count + 1, dtype=np.int64)
-    np.cumsum(lengths, out=offsets[1:])
-    row = np.repeat(np.arange(polygon_count), lengths.astype(np.intp))
-    local = np.arange(offsets[-1]) - offsets[:-1][row]
-    first = np.array(polygon_at, dtype=np.int64)[row] + 1 + local
+    offsets = ragged.offsets_from_lengths(lengths)
+    row = ragged.row_of(offsets)
+    first = np.array(polygon_at, dtype=np.int64)[row] + 1 + ragged.position_in_row(offsets, row)
     corners = _integers(path, numbers[first], "corners")
     neighbours = _integers(path, numbers[first + lengths[row]], "neighbours")
     return vertices, RaggedPolygons(offsets, corners), neighbours
@@ -120,10 +119,9 @@ def _number(value: float) -> str:
 def write_text(path: PathLike, mesh: NavMesh) -> None:
     if mesh.cost_factors is not None:
         raise ValueError(f"{path}: the text mesh format has no cost factors; save the mesh as .npz")
-    fan_offsets, fan = vertex_fans(mesh.vertices, mesh.polygon_offsets, mesh.polygon_corners, mesh._twin)
+    fan_offsets, fan = vertex_fans(mesh.vertices, mesh.polygon_offsets, mesh.polygon_corners, mesh.neighbours)
     lines = ["mesh", "2", f"{len(mesh.vertices)} {len(mesh)}"]
-    fan_lists = np.split(fan, fan_offsets[1:-1]) if len(mesh.vertices) else []
-    for (x, y), around in zip(mesh.vertices.tolist(), fan_lists):
+    for (x, y), around in zip(mesh.vertices.tolist(), ragged.rows(fan_offsets, fan)):
         lines.append(" ".join([_number(x), _number(y), str(len(around)), *map(str, around.tolist())]))
     offsets = mesh.polygon_offsets.tolist()
     corners, neighbours = mesh.polygon_corners.tolist(), mesh.neighbours.tolist()
@@ -182,8 +180,8 @@ def _axes(up: str) -> Tuple[int, int, int]:
 
 
 def read_triangles(path: PathLike, *, up: str = "y", max_slope: float = 45.0,
-                   merge: bool = False) -> Tuple[np.ndarray, RaggedPolygons]:
-    """(vertices, polygons) of a triangle mesh's walkable faces, projected."""
+                   merge: bool = False) -> CheckedPolygons:
+    """The checked polygons of a triangle mesh's walkable faces, projected."""
     axis, first, second = _axes(up)
     trimesh = _trimesh("NavMesh.load")
     loaded = trimesh.load(str(path), force="mesh")
@@ -204,20 +202,18 @@ def read_triangles(path: PathLike, *, up: str = "y", max_slope: float = 45.0,
     used, corners = np.unique(faces.reshape(-1), return_inverse=True)
     vertices = flat[used]
     offsets = np.arange(len(faces) + 1, dtype=np.int64) * 3
-    polygons = RaggedPolygons(offsets, corners.reshape(-1).astype(np.int64))
-    if merge:
-        polygons = merge_polygons(vertices, polygons.offsets, polygons.corners)
-    return vertices, polygons
+    polygons = check_polygons(vertices, offsets, corners.reshape(-1).astype(np.int64))
+    return merge_convex(polygons) if merge else polygons
 
 
 def write_triangles(path: PathLike, mesh: NavMesh, *, up: str = "y") -> None:
     axis, first, second = _axes(up)
     trimesh = _trimesh("NavMesh.save")
     offsets, corners = mesh.polygon_offsets, mesh.polygon_corners
-    lengths = np.diff(offsets)
     # A fan per polygon: corner 0 with each pair of following corners.
-    polygon = np.repeat(np.arange(len(lengths)), (lengths - 2).astype(np.intp))
-    step = np.arange(len(polygon)) - (np.cumsum(lengths - 2) - (lengths - 2))[polygon]
+    triangles = ragged.offsets_from_lengths(ragged.lengths(offsets) - 2)
+    polygon = ragged.row_of(triangles)
+    step = ragged.position_in_row(triangles, polygon)
     base = offsets[:-1][polygon]
     faces = np.stack([corners[base], corners[base + step + 1], corners[base + step + 2]], axis=1)
     points = np.zeros((len(mesh.vertices), 3))

@@ -6,29 +6,41 @@ from __future__ import annotations
 import math
 import re
 from pathlib import Path
-from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple, TypeVar, Union, cast, overload
 
 import numpy as np
 import numpy.typing as npt
 
-from . import formats
-from . import _native
-from .polygons import (as_ragged, merge_equal_vertices, orient_and_check, ragged_lists, side_twins,
-                       split_sides_at_corners)
+from . import _native, formats, ragged
+from .polygons import (CheckedPolygons, PolygonsLike, as_ragged, as_vertices, merge_equal_vertices, orient_and_check,
+                       side_twins, split_sides_at_corners)
 from .tables import build_tables, check_cost_factors
-from .validate import validate
 
 if TYPE_CHECKING:
+    # matplotlib is an optional extra: without it, axes are typed as Any.
+    from matplotlib.axes import Axes  # type: ignore[import-not-found, unused-ignore]
+
     import walkmesh
 
     from .batch import Paths
     from .formats import PathLike
     from .paths import PointLike
+    from .shapes import ObstaclesLike, ShapeLike
 
 __all__ = ["NavMesh"]
 
+# One point: a walkmesh.Point or a pair of numbers (x, y).
+OnePoint = Union["walkmesh.Point", Sequence[float]]
+# Many points: an array of shape (..., 2), or nested sequences of pairs.
+ManyPoints = Union[npt.NDArray[Any], Sequence[Sequence[float]], Sequence[Sequence[Sequence[float]]]]
+# What NavMesh.plot draws: a route as find_path returns it, that route after its
+# start point, or a (k, 2) array of points such as a straight path.
+Drawable = Union[List["walkmesh.Point"], Tuple["PointLike", List["walkmesh.Point"]], npt.ArrayLike]
 
-def _read_only(array: np.ndarray) -> np.ndarray:
+_Array = TypeVar("_Array", bound=np.ndarray)
+
+
+def _read_only(array: _Array) -> _Array:
     array.setflags(write=False)
     return array
 
@@ -55,13 +67,18 @@ def _beyond(snap: float) -> str:
 
 def _check_merged(offsets: np.ndarray, corners: np.ndarray) -> None:
     """After near corners became one vertex, no polygon may hold one vertex twice."""
-    polygon = np.repeat(np.arange(len(offsets) - 1), np.diff(offsets).astype(np.intp))
+    polygon = ragged.row_of(offsets)
     order = np.lexsort((corners, polygon))
     repeated = (polygon[order][1:] == polygon[order][:-1]) & (corners[order][1:] == corners[order][:-1])
     if np.any(repeated):
         k = int(order[int(np.flatnonzero(repeated)[0])])
         raise ValueError(f"polygon {polygon[k]} has two corners within the tolerance of each other, "
                          f"at vertex {corners[k]}")
+
+
+def _native_mesh(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray) -> _native.Mesh:
+    return _native.Mesh(np.ascontiguousarray(vertices, dtype=np.float64), np.ascontiguousarray(offsets, dtype=np.int64),
+                        np.ascontiguousarray(corners, dtype=np.int64))
 
 
 class NavMesh:
@@ -80,46 +97,59 @@ class NavMesh:
     (2, 2, [0, 1, -1])
     """
 
-    def __init__(self, vertices: npt.ArrayLike, polygons: Any, *,
+    vertices: npt.NDArray[np.float64]
+    polygon_offsets: npt.NDArray[np.int64]
+    polygon_corners: npt.NDArray[np.int64]
+    neighbours: npt.NDArray[np.int64]
+    cost_factors: Optional[npt.NDArray[np.float64]]
+    nodes: npt.NDArray[np.void]
+    edges: npt.NDArray[np.void]
+
+    def __init__(self, vertices: npt.ArrayLike, polygons: PolygonsLike, *,
                  cost_factors: Optional[npt.ArrayLike] = None, tolerance: float = 0.0) -> None:
-        vertices = np.array(vertices, dtype=np.float64)
-        if vertices.ndim != 2 or vertices.shape[1] != 2:
-            raise ValueError(f"vertices must have shape (V, 2), not {vertices.shape}")
+        points = as_vertices(vertices)
         tolerance = float(tolerance)
         if not (math.isfinite(tolerance) and tolerance >= 0):
             raise ValueError(f"tolerance must be finite and not negative, not {tolerance}")
         offsets, corners = as_ragged(polygons)
-        corners = orient_and_check(vertices, offsets, corners)
+        corners = orient_and_check(points, offsets, corners)
         factors = check_cost_factors(cost_factors, len(offsets) - 1)
-        corners = merge_equal_vertices(vertices, corners, tolerance)
+        corners = merge_equal_vertices(points, corners, tolerance)
         _check_merged(offsets, corners)
-        offsets, corners = split_sides_at_corners(vertices, offsets, corners, tolerance)
-        native = _native.Mesh(vertices, np.ascontiguousarray(offsets, dtype=np.int64),
-                              np.ascontiguousarray(corners, dtype=np.int64))
+        offsets, corners = split_sides_at_corners(points, offsets, corners, tolerance)
+        native = _native_mesh(points, offsets, corners)
         overlap = native.first_overlap(tolerance)
         if overlap is not None:
             raise ValueError(f"polygons {overlap[0]} and {overlap[1]} overlap")
-        twin = side_twins(len(vertices), offsets, corners)
-        nodes, edges = build_tables(vertices, offsets, corners, twin, factors)
-        problems = validate(nodes, edges)
-        if problems:
-            shown = "; ".join(str(p) for p in problems[:3])
-            more = f" (and {len(problems) - 3} more)" if len(problems) > 3 else ""
-            raise ValueError(f"the tables built from these polygons have problems: {shown}{more}")
-        polygon_of_corner = np.repeat(np.arange(len(offsets) - 1), np.diff(offsets).astype(np.intp))
+        twin = side_twins(len(points), offsets, corners)
+        self._build(CheckedPolygons(points, offsets, corners, twin), factors, native)
+
+    @classmethod
+    def _from_checked(cls, polygons: CheckedPolygons, cost_factors: Optional[np.ndarray] = None) -> "NavMesh":
+        """A mesh of polygons that passed check_polygons (and cost factors that passed
+        check_cost_factors), which are not checked again."""
+        mesh = cls.__new__(cls)
+        mesh._build(polygons, cost_factors)
+        return mesh
+
+    def _build(self, polygons: CheckedPolygons, cost_factors: Optional[np.ndarray],
+               native: Optional[_native.Mesh] = None) -> None:
+        vertices, offsets, corners, twin = polygons
+        nodes, edges = build_tables(vertices, offsets, corners, twin, cost_factors)
+        polygon_of_corner = ragged.row_of(offsets)
         self.vertices = _read_only(vertices)
         self.polygon_offsets = _read_only(offsets)
         self.polygon_corners = _read_only(corners)
         self.neighbours = _read_only(np.where(twin >= 0, polygon_of_corner[np.maximum(twin, 0)], -1))
-        self.cost_factors = None if factors is None else _read_only(factors)
+        self.cost_factors = None if cost_factors is None else _read_only(cost_factors)
         self.nodes = _read_only(nodes)
         self.edges = _read_only(edges)
-        self._twin = twin
-        self._polygons: Optional[Sequence[np.ndarray]] = None
-        self._native = native
+        self._polygons: Optional[List[npt.NDArray[np.int64]]] = None
+        # The location index is built with the mesh.
+        self._native = native if native is not None else _native_mesh(vertices, offsets, corners)
 
     @classmethod
-    def from_polygons(cls, vertices: npt.ArrayLike, polygons: Any, *,
+    def from_polygons(cls, vertices: npt.ArrayLike, polygons: PolygonsLike, *,
                       cost_factors: Optional[npt.ArrayLike] = None, tolerance: float = 0.0) -> "NavMesh":
         """A mesh of the given polygons: each a sequence of vertex indices (or one per
         row of a 2-D array), simple and convex, with at least three distinct corners;
@@ -150,8 +180,8 @@ class NavMesh:
         return cls(vertices, polygons, cost_factors=cost_factors, tolerance=tolerance)
 
     @classmethod
-    def from_shapes(cls, walkable: Any, obstacles: Any = (), *, agent_radius: float = 0.0, merge: bool = True,
-                    quad_segs: int = 2) -> "NavMesh":
+    def from_shapes(cls, walkable: "ShapeLike", obstacles: "ObstaclesLike" = (), *, agent_radius: float = 0.0,
+                    merge: bool = True, quad_segs: int = 2) -> "NavMesh":
         """A mesh of the free space: `walkable` shrunk by `agent_radius`, minus the
         `obstacles` grown by it (shapely geometries, or coordinate sequences of outer
         rings). No point of the mesh lies nearer than `agent_radius` to an obstacle or
@@ -179,14 +209,14 @@ class NavMesh:
         (4, -1, True)
         """
         from .shapes import free_space_polygons, obstacles_near
-        vertices, polygons = free_space_polygons(walkable, obstacles, agent_radius=agent_radius, merge=merge,
-                                                 quad_segs=quad_segs)
+        polygons = free_space_polygons(walkable, obstacles, agent_radius=agent_radius, merge=merge,
+                                       quad_segs=quad_segs)
         try:
-            return cls(vertices, polygons)
+            return cls._from_checked(polygons)
         except ValueError as error:
             # Name the obstacles around the polygons the error is about.
             named = [int(n) for n in re.findall(r"(?:polygons?|node|and) (\d+)", str(error))]
-            offsets, corners = polygons
+            vertices, offsets, corners, _ = polygons
             points = np.concatenate([vertices[corners[offsets[i]:offsets[i + 1]]] for i in named
                                      if 0 <= i < len(offsets) - 1] or [np.zeros((0, 2))])
             near = obstacles_near(obstacles, points, 2 * float(agent_radius) + 1e-6 * (1 + np.abs(vertices).max()))
@@ -231,7 +261,7 @@ class NavMesh:
         passable cells.
 
         >>> import walkmesh_tools as tools
-        >>> len(tools.NavMesh.load(tools.small_mesh_path()))
+        >>> len(tools.NavMesh.load(tools._small_mesh_path()))
         19
         """
         path = Path(path)
@@ -249,8 +279,7 @@ class NavMesh:
         if suffix == ".map":
             from .grids import read_map
             return cls.from_grid(read_map(path))
-        vertices, polygons = formats.read_triangles(path, up=up, max_slope=max_slope, merge=merge)
-        return cls(vertices, polygons)
+        return cls._from_checked(formats.read_triangles(path, up=up, max_slope=max_slope, merge=merge))
 
     def save(self, path: "PathLike", *, up: str = "y") -> None:
         """Writes the mesh, by the suffix of `path`: `.mesh` (text; loading it gives
@@ -260,7 +289,7 @@ class NavMesh:
         coordinate is 0.
 
         >>> import os, tempfile, walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> path = os.path.join(tempfile.mkdtemp(), "copy.mesh")
         >>> mesh.save(path)
         >>> bytes(tools.NavMesh.load(path).edges) == bytes(mesh.edges)
@@ -276,10 +305,10 @@ class NavMesh:
             formats.write_triangles(path, self, up=up)
 
     @property
-    def polygons(self) -> Sequence[np.ndarray]:
+    def polygons(self) -> Sequence[npt.NDArray[np.int64]]:
         """Each polygon's vertex indices, counter-clockwise (views of `polygon_corners`)."""
         if self._polygons is None:
-            self._polygons = ragged_lists(self.polygon_offsets, self.polygon_corners)
+            self._polygons = ragged.rows(self.polygon_offsets, self.polygon_corners)
         return self._polygons
 
     def __len__(self) -> int:
@@ -288,14 +317,20 @@ class NavMesh:
     def __repr__(self) -> str:
         return f"<NavMesh: {len(self.vertices)} vertices, {len(self)} polygons, {len(self.edges)} edges>"
 
-    def locate(self, points: Any) -> Any:
+    @overload
+    def locate(self, points: OnePoint) -> int: ...
+
+    @overload
+    def locate(self, points: ManyPoints) -> npt.NDArray[np.int64]: ...
+
+    def locate(self, points: Union[OnePoint, ManyPoints]) -> Union[int, npt.NDArray[np.int64]]:
         """The polygon (node) of each point, -1 where no polygon contains it: the
         lowest-index polygon that holds the point, its boundary included. `points`
         is one point (x, y), which gives an int, or an array of shape (..., 2), which
         gives an int64 array of shape (...).
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> mesh.locate((1, 1)), mesh.locate([[1, 1], [11, 7], [-5, 0]]).tolist()
         (0, [0, 18, -1])
         """
@@ -314,7 +349,7 @@ class NavMesh:
         an array of shape (..., 2), which gives arrays of shapes (..., 2), (...) and (...).
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> point, polygon, distance = mesh.nearest((-3, 1))
         >>> point.tolist(), polygon, distance
         ([0.0, 1.0], 0, 3.0)
@@ -362,7 +397,7 @@ class NavMesh:
         naming it and its distance to the mesh.
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> [(p.x, p.y) for p in mesh.find_path((1, 1), (5, 1))]
         [(2.0, 1.0), (4.0, 1.0), (5.0, 1.0)]
         """
@@ -384,7 +419,7 @@ class NavMesh:
         and `partial` is false). `snap` is as for `find_path`.
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> mesh.straight_path((1, 1), (11, 7)).tolist()
         [[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]]
         """
@@ -424,7 +459,7 @@ class NavMesh:
         `find_paths` gives it, with `reached` false.
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> paths = mesh.find_paths([(1, 1), (11, 7)], [(11, 7), (1, 1)], straight=True)
         >>> paths[0].tolist() == mesh.straight_path((1, 1), (11, 7)).tolist(), bool(paths.reached.all())
         (True, True)
@@ -438,7 +473,7 @@ class NavMesh:
         return find_paths(self.nodes, self.edges, starts, targets, target_xy, start_points=start_xy,
                           straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
 
-    def plot(self, paths: Sequence[Any] = (), ax: Any = None, **style: Any) -> Any:
+    def plot(self, paths: Sequence[Drawable] = (), ax: Optional["Axes"] = None, **style: Any) -> "Axes":
         """Draws the polygons, their portals and `paths` with matplotlib and returns
         the axes (a new figure's when `ax` is None). A path is either a route as
         `find_path` returns it (a list of `walkmesh.Point`, drawn dashed with a dot at
@@ -449,9 +484,9 @@ class NavMesh:
         'walkmesh[plot]'`).
 
         >>> import walkmesh_tools as tools
-        >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
         >>> route = mesh.find_path((1, 1), (11, 7))
         >>> ax = mesh.plot([((1, 1), route), mesh.straight_path((1, 1), (11, 7))])  # doctest: +SKIP
         """
         from .plot import plot_mesh
-        return plot_mesh(self, paths, ax, **style)
+        return cast("Axes", plot_mesh(self, paths, ax, **style))

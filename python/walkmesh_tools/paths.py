@@ -11,6 +11,7 @@ from __future__ import annotations
 from typing import TYPE_CHECKING, Optional, Sequence, Union
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _native
 
@@ -22,8 +23,8 @@ __all__ = ["corridor", "straight_path"]
 PointLike = Union["walkmesh.Point", Sequence[float], np.ndarray]
 
 
-def corridor(nodes: np.ndarray, edges: np.ndarray, start: int, target: int, *,
-             max_expansions: Optional[int] = None, partial: bool = False) -> np.ndarray:
+def corridor(nodes: npt.NDArray[np.void], edges: npt.NDArray[np.void], start: int, target: int, *,
+             max_expansions: Optional[int] = None, partial: bool = False) -> npt.NDArray[np.uint32]:
     """The nodes of the route from `start` to `target`, both included, as a uint32 array.
 
     Consecutive nodes are joined by the first edge of the earlier node's run that leads
@@ -41,7 +42,7 @@ def corridor(nodes: np.ndarray, edges: np.ndarray, start: int, target: int, *,
     inconsistency met by the search.
 
     >>> import walkmesh_tools as tools
-    >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+    >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
     >>> route = tools.corridor(mesh.nodes, mesh.edges, 0, 3)
     >>> int(route[0]), int(route[-1])
     (0, 3)
@@ -49,9 +50,9 @@ def corridor(nodes: np.ndarray, edges: np.ndarray, start: int, target: int, *,
     return _native.corridor(nodes, edges, start, target, max_expansions, partial)
 
 
-def straight_path(nodes: np.ndarray, edges: np.ndarray, start: int, target: int,
+def straight_path(nodes: npt.NDArray[np.void], edges: npt.NDArray[np.void], start: int, target: int,
                   start_point: PointLike, target_point: PointLike, *,
-                  max_expansions: Optional[int] = None, partial: bool = False) -> np.ndarray:
+                  max_expansions: Optional[int] = None, partial: bool = False) -> npt.NDArray[np.float32]:
     """The shortest polyline from `start_point` to `target_point` through the portals of
     the corridor, in order, as a (k, 2) float32 array.
 
@@ -66,7 +67,7 @@ def straight_path(nodes: np.ndarray, edges: np.ndarray, start: int, target: int,
     `corridor`.
 
     >>> import walkmesh_tools as tools
-    >>> mesh = tools.NavMesh.load(tools.small_mesh_path())
+    >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
     >>> path = tools.straight_path(mesh.nodes, mesh.edges, 0, 3, (1.0, 1.0), (11.0, 1.0))
     >>> path[0].tolist(), path[-1].tolist()
     ([1.0, 1.0], [11.0, 1.0])

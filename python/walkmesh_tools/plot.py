@@ -5,6 +5,8 @@ from typing import TYPE_CHECKING, Any, Optional, Sequence, Tuple
 
 import numpy as np
 
+from .polygons import corner_links
+
 if TYPE_CHECKING:
     from .navmesh import NavMesh
 
@@ -53,10 +55,8 @@ def plot_mesh(mesh: NavMesh, paths: Sequence[Any] = (), ax: Any = None, *, face_
     ax.add_collection(PolyCollection(rings, facecolors=face_color, edgecolors=edge_color, linewidths=linewidth,
                                      zorder=1))
     # Each portal once: from the polygon with the lower index.
-    offsets, corners, neighbours = mesh.polygon_offsets, mesh.polygon_corners, mesh.neighbours
-    polygon = np.repeat(np.arange(len(mesh)), np.diff(offsets).astype(np.intp))
-    first = offsets[:-1][polygon]
-    before = np.where(np.arange(len(corners)) == first, offsets[1:][polygon] - 1, np.arange(len(corners)) - 1)
+    corners, neighbours = mesh.polygon_corners, mesh.neighbours
+    polygon, before, _ = corner_links(mesh.polygon_offsets)
     portal = np.flatnonzero(neighbours > polygon)
     segments = np.stack([mesh.vertices[corners[before[portal]]], mesh.vertices[corners[portal]]], axis=1)
     ax.add_collection(LineCollection(segments, colors=portal_color, linewidths=linewidth, zorder=2))

@@ -3,28 +3,57 @@ are polygons) and `corners`, the vertex index of every corner, polygon after
 polygon. Side k of a polygon runs from the corner before k to corner k, so each
 corner also names the side that ends at it.
 
-Here live the checks a polygon must pass, turning clockwise ones, the side across
-which each side is shared (its twin), the polygons around each vertex, and the
-merging of neighbouring convex polygons into larger convex ones."""
+Here live the checks a polygon must pass, turning clockwise ones, joining corners at
+one point into one vertex and splitting sides at the corners that lie on them
+(T-junctions), the side across which each side is shared (its twin), the polygons
+around each vertex, and the merging of neighbouring convex polygons into larger
+convex ones. Polygons that
+passed the checks travel as CheckedPolygons, with their twins, and are not checked
+again."""
 from __future__ import annotations
 
 import math
 from itertools import chain
-from typing import Any, List, NamedTuple, Sequence, Tuple
+from typing import List, NamedTuple, Sequence, Tuple, Union
 
 import numpy as np
+import numpy.typing as npt
 
-__all__ = ["RaggedPolygons", "as_ragged", "corner_links", "orient_and_check", "merge_equal_vertices",
-           "split_sides_at_corners", "side_twins", "vertex_fans", "merge_convex", "merge_polygons", "repeat_ranges"]
+from . import ragged
+
+__all__ = ["PolygonsLike", "RaggedPolygons", "CheckedPolygons", "as_vertices", "as_ragged", "check_polygons",
+           "corner_links", "orient_and_check", "merge_equal_vertices", "split_sides_at_corners", "side_twins",
+           "vertex_fans", "merge_convex"]
+
+# Polygons as NavMesh takes them: vertex index sequences, or one polygon per row of
+# a 2-D integer array.
+PolygonsLike = Union[Sequence[Union[Sequence[int], npt.NDArray[np.integer]]], npt.NDArray[np.integer]]
 
 
 class RaggedPolygons(NamedTuple):
-    """Polygons already in ragged form, as the readers and the merge produce them."""
+    """Polygons already in ragged form, as the readers produce them."""
     offsets: np.ndarray
     corners: np.ndarray
 
 
-def as_ragged(polygons: Any) -> Tuple[np.ndarray, np.ndarray]:
+class CheckedPolygons(NamedTuple):
+    """Polygons that passed orient_and_check, counter-clockwise, over float64
+    `vertices`, with the twin of each side (side_twins)."""
+    vertices: np.ndarray
+    offsets: np.ndarray
+    corners: np.ndarray
+    twin: np.ndarray
+
+
+def as_vertices(vertices: npt.ArrayLike) -> np.ndarray:
+    """A (V, 2) float64 copy of the vertices."""
+    array = np.array(vertices, dtype=np.float64)
+    if array.ndim != 2 or array.shape[1] != 2:
+        raise ValueError(f"vertices must have shape (V, 2), not {array.shape}")
+    return array
+
+
+def as_ragged(polygons: Union[PolygonsLike, RaggedPolygons]) -> Tuple[np.ndarray, np.ndarray]:
     """(offsets, corners) of a sequence of vertex index sequences, of a 2-D integer
     array with one polygon per row, or of RaggedPolygons."""
     if isinstance(polygons, RaggedPolygons):
@@ -34,11 +63,9 @@ def as_ragged(polygons: Any) -> Tuple[np.ndarray, np.ndarray]:
         corners = polygons.reshape(-1)
         offsets = np.arange(count + 1, dtype=np.int64) * size
     else:
-        polygons = list(polygons)
-        lengths = np.fromiter(map(len, polygons), dtype=np.int64, count=len(polygons))
-        corners = np.array(list(chain.from_iterable(polygons)))
-        offsets = np.zeros(len(polygons) + 1, dtype=np.int64)
-        np.cumsum(lengths, out=offsets[1:])
+        rows = list(polygons)
+        offsets = ragged.offsets_from_lengths(np.fromiter(map(len, rows), dtype=np.int64, count=len(rows)))
+        corners = np.array(list(chain.from_iterable(rows)))
     if corners.size and corners.dtype.kind not in "iu":
         raise ValueError(f"polygon corners must be vertex indices (integers), not {corners.dtype}")
     return offsets, corners.astype(np.int64)
@@ -47,11 +74,10 @@ def as_ragged(polygons: Any) -> Tuple[np.ndarray, np.ndarray]:
 def corner_links(offsets: np.ndarray) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
     """For every corner: its polygon, and the indices of the corners before and after
     it in that polygon (wrapping)."""
-    lengths = np.diff(offsets)
-    polygon = np.repeat(np.arange(len(lengths), dtype=np.int64), lengths.astype(np.intp))
+    polygon = ragged.row_of(offsets)
     index = np.arange(offsets[-1], dtype=np.int64)
     first = offsets[:-1][polygon]
-    last = first + lengths[polygon] - 1
+    last = offsets[1:][polygon] - 1
     before = np.where(index == first, last, index - 1)
     after = np.where(index == last, first, index + 1)
     return polygon, before, after
@@ -80,12 +106,12 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
     """The corners with every clockwise polygon turned counter-clockwise (keeping its
     first corner first). Raises ValueError naming the first polygon that is not a
     simple convex polygon of at least three distinct corners."""
-    lengths = np.diff(offsets)
+    lengths = ragged.lengths(offsets)
     if np.any(lengths < 3):
         i = _first(lengths < 3)
         raise ValueError(f"polygon {i} has {lengths[i]} corners; a polygon needs at least 3")
     polygon, before, after = corner_links(offsets)
-    position = np.arange(len(corners)) - offsets[:-1][polygon]
+    position = ragged.position_in_row(offsets, polygon)
     outside = (corners < 0) | (corners >= len(vertices))
     if np.any(outside):
         k = _first(outside)
@@ -107,7 +133,7 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
         raise ValueError(f"polygon {polygon[k]} has two corners at the same point "
                          f"{tuple(xy[k].tolist())} (vertices {corners[k]} and {corners[after[k]]})")
     x, y = xy[:, 0], xy[:, 1]
-    twice_area = np.add.reduceat(x * y[after] - x[after] * y, offsets[:-1].astype(np.intp)) if len(lengths) else np.zeros(0)
+    twice_area = np.add.reduceat(x * y[after] - x[after] * y, ragged.starts(offsets)) if len(lengths) else np.zeros(0)
     clockwise = twice_area < 0
     if np.any(clockwise):
         # Reversed with the first corner kept first: position p goes to (n - p) mod n.
@@ -121,7 +147,7 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
     cross, dot = corner_turns(xy, before, after)
     # All turns go one way; a simple polygon turns once around in all (2 pi), one that
     # winds around its inside twice or more turns 4 pi or more.
-    turning = np.add.reduceat(np.arctan2(cross, dot), offsets[:-1].astype(np.intp)) if len(lengths) else np.zeros(0)
+    turning = np.add.reduceat(np.arctan2(cross, dot), ragged.starts(offsets)) if len(lengths) else np.zeros(0)
     bad_corner = (cross < 0) | ((cross == 0) & (dot < 0))
     bad = (twice_area == 0) | (turning > 3 * math.pi)
     bad[polygon[bad_corner]] = True
@@ -205,7 +231,7 @@ def merge_equal_vertices(vertices: np.ndarray, corners: np.ndarray, tolerance: f
             wanted = key + dy * columns + dx
             low = np.searchsorted(sorted_key, wanted, side="left")
             high = np.searchsorted(sorted_key, wanted, side="right")
-            row, index = repeat_ranges(low, high - low)
+            row, index = _ranges(low, high - low)
             a, b = row, order[index]
             keep = (a != b) & (np.hypot(*(xy[a] - xy[b]).T) <= tolerance)
             pairs_a.append(a[keep])
@@ -226,12 +252,9 @@ def merge_equal_vertices(vertices: np.ndarray, corners: np.ndarray, tolerance: f
     return merged
 
 
-def repeat_ranges(starts: np.ndarray, counts: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+def _ranges(starts: np.ndarray, counts: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
     """(row, index): for each row r, the indices starts[r] .. starts[r] + counts[r] - 1."""
-    counts = np.asarray(counts, dtype=np.int64)
-    row = np.repeat(np.arange(len(counts), dtype=np.int64), counts.astype(np.intp))
-    first = np.cumsum(counts) - counts
-    return row, np.asarray(starts, dtype=np.int64)[row] + np.arange(len(row), dtype=np.int64) - first[row]
+    return ragged.ranges(np.asarray(starts, dtype=np.int64), ragged.offsets_from_lengths(counts))
 
 
 def _unmatched_sides(vertex_count: int, offsets: np.ndarray, corners: np.ndarray) -> np.ndarray:
@@ -271,7 +294,7 @@ def _pairs_on_lines(a: np.ndarray, b: np.ndarray, chosen: np.ndarray, points: np
     first = np.searchsorted(sorted_key, base + np.searchsorted(along, low, side="right"), side="left")
     last = np.searchsorted(sorted_key, base + np.searchsorted(along, high, side="left"), side="left")
     count = np.where(on_a_line, np.maximum(last - first, 0), 0)
-    row, index = repeat_ranges(first, count)
+    row, index = _ranges(first, count)
     return chosen[row], order[index]
 
 
@@ -298,7 +321,7 @@ def _pairs_near_sides(a: np.ndarray, b: np.ndarray, chosen: np.ndarray, points: 
         pa, pb = a[mine], b[mine]
         first = np.floor((np.minimum(pa[:, axis], pb[:, axis]) - tolerance - low[axis]) / cell).astype(np.int64)
         last = np.floor((np.maximum(pa[:, axis], pb[:, axis]) + tolerance - low[axis]) / cell).astype(np.int64)
-        side_row, step = repeat_ranges(first, last - first + 1)
+        side_row, step = _ranges(first, last - first + 1)
         sa, span = pa[side_row], pb[side_row] - pa[side_row]
         with np.errstate(divide="ignore", invalid="ignore"):
             t0 = np.clip((low[axis] + step * cell - sa[:, axis]) / span[:, axis], 0, 1)
@@ -309,13 +332,13 @@ def _pairs_near_sides(a: np.ndarray, b: np.ndarray, chosen: np.ndarray, points: 
         o0, o1 = sa[:, other] + t0 * span[:, other], sa[:, other] + t1 * span[:, other]
         other_first = np.floor((np.minimum(o0, o1) - tolerance - low[other]) / cell).astype(np.int64)
         other_last = np.floor((np.maximum(o0, o1) + tolerance - low[other]) / cell).astype(np.int64)
-        cell_row, other_step = repeat_ranges(other_first, other_last - other_first + 1)
+        cell_row, other_step = _ranges(other_first, other_last - other_first + 1)
         column = step[cell_row] if axis == 0 else other_step
         row = other_step if axis == 0 else step[cell_row]
         key = row * width + column
         begin = np.searchsorted(sorted_key, key, side="left")
         end = np.searchsorted(sorted_key, key, side="right")
-        found_row, found = repeat_ranges(begin, end - begin)
+        found_row, found = _ranges(begin, end - begin)
         sides_found.append(chosen[mine[side_row[cell_row[found_row]]]])
         points_found.append(by_key[found])
     return np.concatenate(sides_found), np.concatenate(points_found)
@@ -363,7 +386,7 @@ def split_sides_at_corners(vertices: np.ndarray, offsets: np.ndarray, corners: n
     order = np.argsort(pair, kind="stable")
     once = order[np.r_[True, pair[order][1:] != pair[order][:-1]]]
     side, vertex, t = side[once], vertex[once], t[once]
-    polygon_of = np.repeat(np.arange(len(offsets) - 1), np.diff(offsets).astype(np.intp))
+    polygon_of = ragged.row_of(offsets)
     global_side = sides[side]
     owner = polygon_of[global_side]
     is_first = global_side == offsets[:-1][owner]
@@ -387,9 +410,8 @@ def side_twins(vertex_count: int, offsets: np.ndarray, corners: np.ndarray) -> n
     start, end = corners[before], corners
     key = np.minimum(start, end) * max(vertex_count, 1) + np.maximum(start, end)
     order = np.argsort(key, kind="stable")
-    sorted_key = key[order]
-    group = np.flatnonzero(np.r_[True, sorted_key[1:] != sorted_key[:-1]]) if len(key) else np.zeros(0, np.int64)
-    sizes = np.diff(np.r_[group, len(key)])
+    groups = ragged.runs(key[order])
+    group, sizes = groups[:-1], ragged.lengths(groups)
     if np.any(sizes > 2):
         g = _first(sizes > 2)
         sides = order[group[g]:group[g] + sizes[g]]
@@ -409,10 +431,11 @@ def side_twins(vertex_count: int, offsets: np.ndarray, corners: np.ndarray) -> n
 
 
 def vertex_fans(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
-                twin: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+                neighbours: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
     """The polygons around each vertex, counter-clockwise, with -1 for each gap
     between them (outside the mesh), starting from the lowest-index polygon:
-    (offsets per vertex, flat polygon indices)."""
+    (offsets per vertex, flat polygon indices). `neighbours` holds the polygon across
+    each side, -1 for none."""
     polygon, _, after = corner_links(offsets)
     vertex = corners
     # A polygon's corner spans, counter-clockwise, from the side towards its next
@@ -422,29 +445,36 @@ def vertex_fans(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
     angle = np.arctan2(toward[:, 1], toward[:, 0])
     order = np.lexsort((angle, vertex))
     vertex_sorted, polygon_sorted = vertex[order], polygon[order]
-    starts = np.flatnonzero(np.r_[True, vertex_sorted[1:] != vertex_sorted[:-1]]) if len(order) else order
-    sizes = np.diff(np.r_[starts, len(order)]).astype(np.intp)
-    group_start = np.repeat(starts, sizes)
-    lowest = np.minimum.reduceat(polygon_sorted, starts) if len(starts) else starts
-    lowest_at = np.flatnonzero(polygon_sorted == np.repeat(lowest, sizes)) - starts
-    turned = (np.arange(len(order)) - group_start - np.repeat(lowest_at, sizes)) % np.repeat(sizes, sizes)
+    # Each vertex's corners, turned to start from its lowest-index polygon (a polygon
+    # has a vertex once).
+    groups = ragged.runs(vertex_sorted)
+    group = ragged.row_of(groups)
+    lowest = np.minimum.reduceat(polygon_sorted, ragged.starts(groups)) if len(order) else polygon_sorted
+    lowest_at = np.flatnonzero(polygon_sorted == lowest[group]) - groups[:-1]
+    turned = (ragged.position_in_row(groups, group) - lowest_at[group]) % ragged.lengths(groups)[group]
     order = order[np.lexsort((turned, vertex_sorted))]
-    gap = twin[order] < 0
-    width = 1 + gap
-    fan = np.full(int(width.sum()), -1, dtype=np.int64)
-    fan[np.cumsum(width) - width] = polygon[order]
-    fan_offsets = np.zeros(len(vertices) + 1, dtype=np.int64)
-    np.cumsum(np.bincount(vertex[order].astype(np.intp), weights=width, minlength=len(vertices)).astype(np.int64),
-              out=fan_offsets[1:])
-    return fan_offsets, fan
+    # A corner's polygon, followed by a -1 where no polygon lies across its side.
+    width = 1 + (neighbours[order] < 0)
+    at = ragged.offsets_from_lengths(width)
+    fan = np.full(int(at[-1]), -1, dtype=np.int64)
+    fan[at[:-1]] = polygon[order]
+    per_vertex = np.bincount(vertex[order].astype(np.intp), weights=width, minlength=len(vertices))
+    return ragged.offsets_from_lengths(per_vertex.astype(np.int64)), fan
 
 
-def merge_convex(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
-                 twin: np.ndarray) -> RaggedPolygons:
+def check_polygons(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray) -> CheckedPolygons:
+    """orient_and_check, then side_twins: what every polygon passes once."""
+    corners = orient_and_check(vertices, offsets, corners)
+    return CheckedPolygons(vertices, offsets, corners, side_twins(len(vertices), offsets, corners))
+
+
+def merge_convex(polygons: CheckedPolygons) -> CheckedPolygons:
     """Hertel-Mehlhorn: removes shared sides, longest first, wherever the two polygons
     on either side form a convex polygon together (a straight corner counts as
-    convex). Takes convex counter-clockwise polygons; returns (offsets, corners) of
-    the merged ones, in the order of their first side."""
+    convex). The merged polygons come in the order of their first side; each is
+    convex and counter-clockwise (the test below is the one orient_and_check makes),
+    and each kept side keeps its twin."""
+    vertices, offsets, corners, twin = polygons
     _, before, after = corner_links(offsets)
     x, y = vertices[:, 0].tolist(), vertices[:, 1].tolist()
     end = corners.tolist()
@@ -469,7 +499,8 @@ def merge_convex(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
         next_[pt], prev[nk] = nk, pt
         alive[k] = alive[t] = False
     merged_offsets = [0]
-    merged: List[int] = []
+    # The side kept as each corner of the merged polygons (side k ends at corner k).
+    kept: List[int] = []
     seen = [False] * len(end)
     for side in range(len(end)):
         if not alive[side] or seen[side]:
@@ -477,18 +508,12 @@ def merge_convex(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
         k = side
         while not seen[k]:
             seen[k] = True
-            merged.append(end[k])
+            kept.append(k)
             k = next_[k]
-        merged_offsets.append(len(merged))
-    return RaggedPolygons(np.array(merged_offsets, dtype=np.int64), np.array(merged, dtype=np.int64))
-
-
-def merge_polygons(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray) -> RaggedPolygons:
-    """Checks and orients the polygons, then merges them with merge_convex."""
-    corners = orient_and_check(vertices, offsets, corners)
-    return merge_convex(vertices, offsets, corners, side_twins(len(vertices), offsets, corners))
-
-
-def ragged_lists(offsets: np.ndarray, values: np.ndarray) -> Sequence[np.ndarray]:
-    """One view of `values` per row."""
-    return np.split(values, offsets[1:-1])
+        merged_offsets.append(len(kept))
+    sides = np.array(kept, dtype=np.int64)
+    # A side is removed together with its twin, so a kept side's twin is kept too.
+    renumbered = np.full(len(end), -1, dtype=np.int64)
+    renumbered[sides] = np.arange(len(sides))
+    merged_twin = np.where(twin[sides] >= 0, renumbered[np.maximum(twin[sides], 0)], -1)
+    return CheckedPolygons(vertices, np.array(merged_offsets, dtype=np.int64), corners[sides], merged_twin)

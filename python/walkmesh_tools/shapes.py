@@ -4,13 +4,22 @@ triangulation, merged into convex polygons."""
 from __future__ import annotations
 
 import math
-from typing import Any, List, Tuple
+from typing import TYPE_CHECKING, Any, Iterable, List, Sequence, Union, cast
 
 import numpy as np
+import numpy.typing as npt
 
-from .polygons import RaggedPolygons, merge_polygons, orient_and_check
+from .polygons import CheckedPolygons, check_polygons, merge_convex, split_sides_at_corners
 
-__all__ = ["free_space", "free_space_polygons"]
+if TYPE_CHECKING:
+    from shapely import Geometry
+
+__all__ = ["ShapeLike", "ObstaclesLike", "free_space", "free_space_polygons", "precision_grid", "obstacles_near"]
+
+# A shape: a shapely geometry, or the points (x, y) of a polygon's outer ring.
+ShapeLike = Union["Geometry", Sequence[Sequence[float]], npt.NDArray[np.floating]]
+# Obstacles: one shapely geometry, or any number of shapes.
+ObstaclesLike = Union["Geometry", Iterable[ShapeLike]]
 
 
 def _shapely() -> Any:
@@ -89,7 +98,8 @@ def _shrunk(shapely: Any, area: Any, radius: float, quad_segs: int) -> Any:
     return shapely.union(rounded, sharp)
 
 
-def free_space(walkable: Any, obstacles: Any = (), *, agent_radius: float = 0.0, quad_segs: int = 2) -> Any:
+def free_space(walkable: ShapeLike, obstacles: ObstaclesLike = (), *, agent_radius: float = 0.0,
+               quad_segs: int = 2) -> "Geometry":
     """The polygonal free space: `walkable` shrunk by `agent_radius`, minus the
     obstacles grown by it, as a shapely (Multi)Polygon whose corners lie on a
     precision grid (see `precision_grid`).
@@ -133,10 +143,10 @@ def free_space(walkable: Any, obstacles: Any = (), *, agent_radius: float = 0.0,
     parts = [part for part in shapely.get_parts(area) if isinstance(part, shapely.Polygon) and part.area > 0]
     if not parts:
         raise ValueError("no free space is left: the obstacles, grown by the agent radius, cover the walkable area")
-    return shapely.MultiPolygon(parts) if len(parts) > 1 else parts[0]
+    return cast("Geometry", shapely.MultiPolygon(parts) if len(parts) > 1 else parts[0])
 
 
-def obstacles_near(obstacles: Any, points: np.ndarray, distance: float) -> List[int]:
+def obstacles_near(obstacles: ObstaclesLike, points: np.ndarray, distance: float) -> List[int]:
     """The indices of the obstacles within `distance` of any of `points`."""
     shapely = _shapely()
     blocked = _obstacle_list(shapely, obstacles)
@@ -146,10 +156,10 @@ def obstacles_near(obstacles: Any, points: np.ndarray, distance: float) -> List[
     return np.flatnonzero(near.any(axis=1)).tolist()
 
 
-def free_space_polygons(walkable: Any, obstacles: Any = (), *, agent_radius: float = 0.0, merge: bool = True,
-                        quad_segs: int = 2) -> Tuple[np.ndarray, RaggedPolygons]:
-    """(vertices, polygons) covering the free space: its constrained Delaunay
-    triangles, merged into convex polygons when `merge` is true."""
+def free_space_polygons(walkable: ShapeLike, obstacles: ObstaclesLike = (), *, agent_radius: float = 0.0,
+                        merge: bool = True, quad_segs: int = 2) -> CheckedPolygons:
+    """Checked polygons covering the free space: its constrained Delaunay triangles,
+    merged into convex polygons when `merge` is true."""
     shapely = _shapely()
     space = free_space(walkable, obstacles, agent_radius=agent_radius, quad_segs=quad_segs)
     triangles = shapely.get_parts(shapely.constrained_delaunay_triangles(space))
@@ -168,6 +178,9 @@ def free_space_polygons(walkable: Any, obstacles: Any = (), *, agent_radius: flo
     area = (b[:, 0] - a[:, 0]) * (c[:, 1] - a[:, 1]) - (b[:, 1] - a[:, 1]) * (c[:, 0] - a[:, 0])
     corners = corners[area != 0].reshape(-1)
     offsets = np.arange(len(corners) // 3 + 1, dtype=np.int64) * 3
-    if merge:
-        return vertices, merge_polygons(vertices, offsets, corners)
-    return vertices, RaggedPolygons(offsets, orient_and_check(vertices, offsets, corners))
+    if not np.all(area != 0):
+        # A sliver dropped between a side and the corners along it leaves them to be
+        # joined through straight corners.
+        offsets, corners = split_sides_at_corners(vertices, offsets, corners)
+    polygons = check_polygons(vertices, offsets, corners)
+    return merge_convex(polygons) if merge else polygons

@@ -10,6 +10,9 @@ builds the same tables by the same rules, byte for byte:
   between the two float32 centroids, so the straight-line estimate never
   overestimates. With cost factors (each at least 1), the ceiling is multiplied by
   the mean of the two polygons' factors and rounded up again.
+
+Built this way the tables need no validation beyond what rounding to float32 can
+bring into them (validate.rounding_problems).
 """
 from __future__ import annotations
 
@@ -18,8 +21,10 @@ from typing import Optional, Tuple
 import numpy as np
 import numpy.typing as npt
 
+from . import ragged
 from .polygons import corner_links
 from .records import EDGE_DTYPE, NODE_DTYPE
+from .validate import rounding_problems
 
 __all__ = ["build_tables", "check_cost_factors"]
 
@@ -42,7 +47,7 @@ def check_cost_factors(cost_factors: Optional[npt.ArrayLike], polygon_count: int
 
 def centroids(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray) -> np.ndarray:
     """(P, 2) float32: the mean of each polygon's corners."""
-    lengths = np.diff(offsets)
+    lengths = ragged.lengths(offsets)
     sums = np.zeros((len(lengths), 2))
     # Longest polygons first, so that step j adds corner j to a prefix of them: the
     # sums run one corner at a time, in polygon order, as the C++ reader's do.
@@ -56,7 +61,8 @@ def centroids(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray) ->
 
 def build_tables(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray, twin: np.ndarray,
                  cost_factors: Optional[np.ndarray] = None) -> Tuple[np.ndarray, np.ndarray]:
-    """(nodes, edges) as NODE_DTYPE and EDGE_DTYPE arrays."""
+    """(nodes, edges) as NODE_DTYPE and EDGE_DTYPE arrays. Raises ValueError when
+    rounding to float32 leaves a problem in them (validate's words for it)."""
     polygon, before, _ = corner_links(offsets)
     count = len(offsets) - 1
     centre = centroids(vertices, offsets, corners)
@@ -76,7 +82,7 @@ def build_tables(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
     nodes = np.zeros(count, dtype=NODE_DTYPE)
     nodes["centroid"]["x"] = centre[:, 0]
     nodes["centroid"]["y"] = centre[:, 1]
-    nodes["edge_start"] = np.cumsum(edge_count) - edge_count
+    nodes["edge_start"] = ragged.offsets_from_lengths(edge_count)[:-1]
     nodes["edge_count"] = edge_count
     edges = np.zeros(len(crossed), dtype=EDGE_DTYPE)
     edges["to"] = target
@@ -85,4 +91,9 @@ def build_tables(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
     right = vertices[corners[crossed]].astype(np.float32)
     edges["left"]["x"], edges["left"]["y"] = left[:, 0], left[:, 1]
     edges["right"]["x"], edges["right"]["y"] = right[:, 0], right[:, 1]
+    problems = rounding_problems(nodes, edges, source)
+    if problems:
+        shown = "; ".join(str(p) for p in problems[:3])
+        more = f" (and {len(problems) - 3} more)" if len(problems) > 3 else ""
+        raise ValueError(f"the tables built from these polygons have problems: {shown}{more}")
     return nodes, edges
