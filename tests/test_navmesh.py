@@ -2,6 +2,7 @@
 polygons, that every way of building one checks the polygons once, point location
 against a brute-force twin, and paths between points."""
 import importlib
+import pickle
 
 import numpy as np
 import pytest
@@ -313,6 +314,13 @@ def test_find_path_tells_unreachable_from_the_same_polygon():
     assert [(p.x, p.y) for p in same] == [(np.float32(0.7), np.float32(0.9))]
     batch = mesh.find_paths([(0.5, 0.5)], [(1.5, 1.5)])
     assert not batch.reached[0] and batch[0].tolist() == [[1.5, 1.5]]
+
+
+def test_a_pickled_mesh_locates_as_the_original():
+    copy = pickle.loads(pickle.dumps(SMALL))
+    points = np.random.default_rng(4).uniform(-2, 14, (500, 2))
+    assert np.array_equal(copy.locate(points), SMALL.locate(points))
+    assert copy.edges.tobytes() == SMALL.edges.tobytes()
 
 
 def test_a_long_sliver_is_located_without_a_large_index():

@@ -6,7 +6,7 @@ from __future__ import annotations
 import math
 import re
 from pathlib import Path
-from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple, TypeVar, Union, cast, overload
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Tuple, TypeVar, Union, cast, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -313,6 +313,16 @@ class NavMesh:
 
     def __len__(self) -> int:
         return len(self.polygon_offsets) - 1
+
+    def __getstate__(self) -> Dict[str, Any]:
+        # The native mesh is rebuilt from the arrays rather than pickled.
+        state = dict(self.__dict__)
+        del state["_native"]
+        return state
+
+    def __setstate__(self, state: Dict[str, Any]) -> None:
+        self.__dict__.update(state)
+        self._native = _native_mesh(self.vertices, self.polygon_offsets, self.polygon_corners)
 
     def __repr__(self) -> str:
         return f"<NavMesh: {len(self.vertices)} vertices, {len(self)} polygons, {len(self.edges)} edges>"
