@@ -173,3 +173,23 @@ def test_bad_options_are_a_value_error_naming_them(options, words):
         tools.NavMesh.from_shapes([(0, 0), (9, 0), (9, 9), (0, 9)], **options)
     with pytest.raises(ValueError, match="the walkable area must be a polygon"):
         tools.NavMesh.from_shapes(shapely.LineString([(0, 0), (1, 1)]))
+
+
+def test_an_error_the_mesh_still_meets_names_the_obstacles_nearby(monkeypatch):
+    room = [(0, 0), (100, 0), (100, 100), (0, 100)]
+    near, far = [(10, 10), (20, 10), (20, 20), (10, 20)], [(70, 70), (80, 70), (80, 80), (70, 80)]
+    mesh = tools.NavMesh.from_shapes(room, [far, near])
+    polygon = int(mesh.locate((15, 25)))
+
+    def refuse(cls, polygons, cost_factors=None):
+        raise ValueError(f"polygon {polygon} is wrong")
+
+    monkeypatch.setattr(tools.NavMesh, "_from_checked", classmethod(refuse))
+    with pytest.raises(ValueError) as raised:
+        tools.NavMesh.from_shapes(room, [far, near])
+    # The same triangulation comes out again: the obstacles named are those that touch
+    # the polygon's corners, obstacle 1 among them.
+    corners = shapely.points(mesh.vertices[mesh.polygons[polygon]])
+    touching = [i for i, o in enumerate([far, near]) if shapely.distance(shapely.Polygon(o), corners).min() < 1e-3]
+    assert 1 in touching
+    assert str(raised.value) == f"polygon {polygon} is wrong (near obstacles {', '.join(map(str, touching))})"
