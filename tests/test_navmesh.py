@@ -243,6 +243,10 @@ def test_rows_of_strips_are_neighbours_where_they_share_a_side(cuts):
     assert joined == expected
     assert not tools.validate(mesh.nodes, mesh.edges)
     assert abs(shapely.area([shapely.Polygon(mesh.vertices[p]) for p in mesh.polygons]).sum() - 16) < 1e-12
+    # Through portals between straight corners, the straight path stays in the mesh.
+    path = mesh.straight_path((0.25, 0.25), (7.75, 1.75))
+    assert path[0].tolist() == [0.25, 0.25] and path[-1].tolist() == [7.75, 1.75]
+    assert shapely.box(0, 0, 8, 2).covers(shapely.LineString(path.astype(np.float64)))
 
 
 @settings(max_examples=80, deadline=None)
