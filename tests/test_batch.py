@@ -113,6 +113,24 @@ def test_unaligned_query_arrays():
     assert got == expected
 
 
+def test_integer_arguments_take_what_operator_index_takes():
+    starts, targets, target_points, _ = queries(20)
+    expected = tools.find_paths(NODES, EDGES, starts, targets, target_points, threads=1, max_expansions=30)
+    # NumPy integers and bools are integers to operator.index, as to the native intake.
+    assert tools.find_paths(NODES, EDGES, starts, targets, target_points, threads=True,
+                            max_expansions=np.uint16(30)) == expected
+    assert tools.find_paths(NODES, EDGES, starts, targets, target_points, threads=np.int8(2),
+                            max_expansions=30) == expected
+    for index in (np.int64(3), np.uint8(3), -17):
+        np.testing.assert_array_equal(expected[index], expected.points[expected.offsets[3]:expected.offsets[4]])
+    np.testing.assert_array_equal(expected[True], expected[1])
+    for index, name in [(0.0, "float"), ("0", "str"), (np.float64(0), "numpy.float64"), (None, "NoneType")]:
+        with pytest.raises(TypeError, match=f"^argument 'query': '{name}' object cannot be interpreted as an integer$"):
+            expected[index]
+    with pytest.raises(IndexError, match=r"query 20 is outside the batch \(20 queries\)"):
+        expected[20]
+
+
 def test_empty_batch():
     paths = tools.find_paths(NODES, EDGES, [], [], np.zeros((0, 2)))
     assert len(paths) == 0 and paths.offsets.tolist() == [0] and paths.points.shape == (0, 2)
@@ -131,6 +149,11 @@ def test_empty_batch():
     (dict(threads=0), ValueError, "argument 'threads': must be None or from 1 to 1024, got 0"),
     (dict(threads=1025), ValueError, "argument 'threads': must be None or from 1 to 1024, got 1025"),
     (dict(threads=2.0), TypeError, "argument 'threads': 'float' object cannot be interpreted as an integer"),
+    (dict(threads="2"), TypeError, "argument 'threads': 'str' object cannot be interpreted as an integer"),
+    (dict(threads=np.float64(2)), TypeError,
+     "argument 'threads': 'numpy.float64' object cannot be interpreted as an integer"),
+    (dict(max_expansions=2.0), TypeError,
+     "argument 'max_expansions': 'float' object cannot be interpreted as an integer"),
     (dict(nodes=[]), TypeError, "argument 'nodes': expected a numpy.ndarray of node records"),
     (dict(max_expansions=-2), ValueError, "argument 'max_expansions': must be None or at least 0"),
 ])

@@ -52,6 +52,72 @@ def test_errors_name_the_query_in_the_whole_batch(client):
         tools_dask.find_paths(client, [1, 2], edges, [0], [1], np.zeros((1, 2)))
 
 
+class UnusedClient:
+    """A client that fails the test if anything is sent to the cluster."""
+
+    def scatter(self, *args, **kwargs):
+        raise AssertionError("the tables were scattered before every option was checked")
+
+    map = submit = scatter
+
+
+@pytest.mark.parametrize("options, error, words", [
+    (dict(chunk_size=2.5), TypeError, "argument 'chunk_size': 'float' object cannot be interpreted as an integer"),
+    (dict(chunk_size="2"), TypeError, "argument 'chunk_size': 'str' object cannot be interpreted as an integer"),
+    (dict(chunk_size=np.float64(2)), TypeError,
+     "argument 'chunk_size': 'numpy.float64' object cannot be interpreted as an integer"),
+    (dict(chunk_size=0), ValueError, "argument 'chunk_size': must be at least 1, got 0"),
+    (dict(threads=0), ValueError, "argument 'threads': must be None or from 1 to 1024, got 0"),
+    (dict(threads=2.0), TypeError, "argument 'threads': 'float' object cannot be interpreted as an integer"),
+    (dict(max_expansions=-1), ValueError, "argument 'max_expansions': must be None or at least 0, got -1"),
+    (dict(max_expansions="9"), TypeError, "argument 'max_expansions': 'str' object cannot be interpreted"),
+    (dict(straight=True), ValueError, "start_points is required when straight=True"),
+    (dict(target_points=np.zeros((3, 2))), ValueError, "target_points must have shape (2, 2), got (3, 2)"),
+    (dict(nodes=np.zeros(3)), TypeError, "argument 'nodes': dtype"),
+    (dict(progress=3), TypeError, "progress must be"),
+    (dict(surplus=1), TypeError, "unexpected keyword argument 'surplus'"),
+])
+def test_every_option_is_checked_before_anything_is_sent(options, error, words):
+    nodes, edges = chain(6)
+    arguments = dict(nodes=nodes, edges=edges, starts=[0, 1], targets=[1, 2], target_points=np.zeros((2, 2)))
+    arguments.update(options)
+    with pytest.raises(error) as caught:
+        tools_dask.find_paths(UnusedClient(), **arguments)
+    assert words in str(caught.value)
+
+
+def long_chain(k):
+    """Nodes 0..k on a line, as graphs.chain builds them, built without a loop."""
+    nodes = np.zeros(k + 1, tools.NODE_DTYPE)
+    nodes["centroid"]["x"], nodes["centroid"]["y"] = np.arange(k + 1), 1
+    nodes["edge_start"], nodes["edge_count"][:-1] = np.arange(k + 1), 1
+    edges = np.zeros(k, tools.EDGE_DTYPE)
+    edges["to"], edges["cost"] = np.arange(1, k + 1), 1
+    edges["left"]["x"] = edges["right"]["x"] = np.arange(k) + 0.5
+    edges["right"]["y"] = 2
+    return nodes, edges
+
+
+def test_the_lowest_failing_query_of_the_whole_batch_as_the_local_batch_reports_it(client):
+    # Query 0 meets a broken edge after half a million expansions; query 8, in the next
+    # chunk, starts outside the table and fails at once. The local batch reports query
+    # 0, and so must the cluster, although chunk 1 fails well before chunk 0.
+    k = 500_000
+    nodes, edges = long_chain(k)
+    edges[k - 2]["to"] = k + 5
+    starts, targets = np.zeros(16, np.int64), np.ones(16, np.int64)
+    targets[0], starts[8] = k, k + 7
+    with pytest.raises(tools.QueryError) as local:
+        tools.find_paths(nodes, edges, starts, targets, np.zeros((16, 2)))
+    assert (local.value.query, local.value.node, local.value.edge) == (0, k - 2, k - 2)
+    for chunk_size in (8, 4):
+        with pytest.raises(tools.QueryError) as spread:
+            tools_dask.find_paths(client, nodes, edges, starts, targets, np.zeros((16, 2)), chunk_size=chunk_size)
+        assert type(spread.value) is type(local.value) and str(spread.value) == str(local.value)
+        assert (spread.value.query, spread.value.node, spread.value.edge, spread.value.reason) == (
+            local.value.query, local.value.node, local.value.edge, local.value.reason)
+
+
 def test_lowest_failing_query_and_progress_over_chunks(client):
     # Chunk 0 fails late (query 8), chunk 1 early (query 10): the lowest wins, as locally.
     nodes, edges = chain(6)

@@ -45,3 +45,27 @@ def test_polygons_portals_and_both_kinds_of_path(ax):
 def test_a_path_must_be_points(ax):
     with pytest.raises(ValueError, match="a path must be a route"):
         MESH.plot([np.zeros((3, 3))], ax=ax)
+
+
+@pytest.mark.parametrize("options, words", [
+    (dict(colors=[]), "colors must hold at least one color"),
+    (dict(colors=["red", "no such colour"]), "colors[1] is not a matplotlib color: 'no such colour'"),
+    (dict(colors=3), "colors must be a sequence of matplotlib colors, not 3"),
+    (dict(face_color="zz"), "face_color must be a matplotlib color, not 'zz'"),
+    (dict(portal_color=None), "portal_color must be a matplotlib color, not None"),
+    (dict(linewidth=-1), "linewidth must be a finite number at least 0, not -1"),
+    (dict(linewidth=float("nan")), "linewidth must be a finite number at least 0, not nan"),
+    (dict(linewidth="wide"), "linewidth must be a finite number at least 0, not 'wide'"),
+])
+def test_bad_options_are_a_value_error_before_anything_is_drawn(ax, options, words):
+    with pytest.raises(ValueError) as caught:
+        MESH.plot([MESH.straight_path((1, 1), (11, 7))], ax=ax, **options)
+    assert str(caught.value) == words
+    assert not ax.collections and not ax.get_lines()
+
+
+def test_one_colour_or_a_list_of_them(ax):
+    straight = MESH.straight_path((1, 1), (11, 7))
+    MESH.plot([straight, straight], ax=ax, colors="red")
+    MESH.plot([straight], ax=ax, colors=[(0.0, 0.5, 1.0)])
+    assert [line.get_color() for line in ax.get_lines()[::2]] == ["red", "red", (0.0, 0.5, 1.0)]

@@ -162,9 +162,6 @@ def test_nearly_touching_obstacles_give_a_valid_mesh():
 
 
 @pytest.mark.parametrize("options, words", [
-    (dict(quad_segs=0), "quad_segs must be an integer from 1 to 64, not 0"),
-    (dict(quad_segs=65), "quad_segs must be an integer from 1 to 64"),
-    (dict(quad_segs=2.5), "quad_segs must be an integer"),
     (dict(agent_radius=float("nan")), "agent_radius must be finite and not negative"),
     (dict(agent_radius=float("inf")), "agent_radius must be finite and not negative"),
 ])
@@ -193,3 +190,18 @@ def test_an_error_the_mesh_still_meets_names_the_obstacles_nearby(monkeypatch):
     touching = [i for i, o in enumerate([far, near]) if shapely.distance(shapely.Polygon(o), corners).min() < 1e-3]
     assert 1 in touching
     assert str(raised.value) == f"polygon {polygon} is wrong (near obstacles {', '.join(map(str, touching))})"
+
+
+@pytest.mark.parametrize("quad_segs, error, words", [
+    (2.5, TypeError, "argument 'quad_segs': 'float' object cannot be interpreted as an integer"),
+    ("2", TypeError, "argument 'quad_segs': 'str' object cannot be interpreted as an integer"),
+    (0, ValueError, "quad_segs must be from 1 to 64, not 0"),
+    (65, ValueError, "quad_segs must be from 1 to 64, not 65"),
+])
+def test_quad_segs_is_a_whole_number_of_segments(quad_segs, error, words):
+    square, block = [(0, 0), (10, 0), (10, 10), (0, 10)], [[(4, 4), (6, 4), (6, 6), (4, 6)]]
+    with pytest.raises(error) as raised:
+        tools.NavMesh.from_shapes(square, block, agent_radius=1.0, quad_segs=quad_segs)
+    assert str(raised.value) == words
+    assert len(tools.NavMesh.from_shapes(square, block, agent_radius=1.0, quad_segs=np.int8(3))) == len(
+        tools.NavMesh.from_shapes(square, block, agent_radius=1.0, quad_segs=3))

@@ -10,6 +10,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _native
+from .arguments import index_argument
 from .errors import QueryError
 from .progress import ProgressArgument, progress_callback
 
@@ -36,7 +37,7 @@ class Paths:
 
     def __getitem__(self, query: int) -> npt.NDArray[np.float32]:
         count = len(self.reached)
-        index = query.__index__()
+        index = index_argument("query", query)
         if index < 0:
             index += count
         if not 0 <= index < count:

@@ -15,6 +15,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import batch
+from .arguments import index_argument
 from .errors import QueryError
 from .progress import ProgressArgument, progress_callback
 
@@ -72,9 +73,9 @@ def find_paths(client: Any, nodes: npt.NDArray[np.void], edges: npt.NDArray[np.v
     of the chunks that have come back.
     """
     _require_distributed()
-    chunk = chunk_size.__index__()
+    chunk = index_argument("chunk_size", chunk_size)
     if chunk < 1:
-        raise ValueError(f"chunk_size must be at least 1, got {chunk_size}")
+        raise ValueError(f"argument 'chunk_size': must be at least 1, got {chunk}")
     report = progress_callback(progress, "walkmesh_tools.dask.find_paths")
     starts, targets, target_points, start_points = batch.prepare_queries(
         starts, targets, target_points, start_points, straight)

@@ -12,14 +12,19 @@ file's own starting points are not kept.
 """
 from __future__ import annotations
 
+import io
 import math
 import os
+import re
 import warnings
+from array import array
 from pathlib import Path
-from typing import TYPE_CHECKING, Any, Dict, Optional, Tuple, Union
+from typing import TYPE_CHECKING, Any, Callable, Dict, Optional, Sequence, Tuple, Type, TypeVar, Union, cast
 
 import numpy as np
 
+from .archives import NpzArchive
+from .atomic import write_atomically
 from . import ragged
 from .polygons import CheckedPolygons, RaggedPolygons, check_polygons, merge_convex, vertex_fans
 from .records import EDGE_DTYPE, NODE_DTYPE
@@ -29,72 +34,146 @@ if TYPE_CHECKING:
 
 PathLike = Union[str, "os.PathLike[str]"]
 Tables = Tuple[np.ndarray, np.ndarray]
+T = TypeVar("T")
 
-__all__ = ["read_text", "write_text", "read_npz", "write_npz", "read_triangles", "write_triangles"]
+__all__ = ["SUFFIXES", "load", "save", "read_text", "write_text", "read_npz", "write_npz", "read_triangles"]
 
-
-def _numbers(path: Path, text: str) -> np.ndarray:
-    if not text.strip():
-        return np.zeros(0)
-    try:
-        with warnings.catch_warnings():
-            # Older NumPy only warns where newer raises on a token that is no number.
-            warnings.simplefilter("error", DeprecationWarning)
-            return np.fromstring(text, dtype=np.float64, sep=" ")
-    except (ValueError, DeprecationWarning):
-        raise ValueError(f"{path}: a token that is not a number") from None
+TRIANGLE_SUFFIXES = (".obj", ".ply", ".stl", ".off", ".glb", ".gltf")
+SUFFIXES = (".mesh", ".npz") + TRIANGLE_SUFFIXES
 
 
-def _integers(path: Path, values: np.ndarray, what: str) -> np.ndarray:
-    if not np.all(values == np.floor(values)):
-        raise ValueError(f"{path}: {what} must be integers")
-    return values.astype(np.int64)
+_SPACE = np.frombuffer(b" \t\n\v\f\r", dtype=np.uint8)
+# A number as numpy.fromstring reads it: decimal, with an exponent, or inf and nan.
+_NUMBER = re.compile(rb"[+-]?(?:(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?|inf(?:inity)?|nan)", re.IGNORECASE)
+_HEADER = re.compile(rb"\s*(\S+)\s+(\S+)\s+(\S+)\s+(\S+)")
+
+
+def _token_starts(text: bytes) -> np.ndarray:
+    """True at each byte where a whitespace-separated token starts."""
+    space = np.isin(np.frombuffer(text, dtype=np.uint8), _SPACE)
+    starts = ~space
+    starts[1:] &= space[:-1]
+    return starts
+
+
+class _TextFile:
+    """A text mesh file's bytes, with the numbers after its header and the line where
+    any of them stands (worked out only for an error's message)."""
+
+    def __init__(self, path: Path, data: bytes) -> None:
+        self.path = path
+        self.data = data
+        try:
+            data.decode("utf-8")
+        except UnicodeDecodeError as error:
+            raise ValueError(f"{path}: line {self.line_at(error.start)}: not UTF-8 text ({error.reason})") from None
+        header = _HEADER.match(data)
+        if header is None or header[1] != b"mesh" or header[2] != b"2":
+            raise ValueError(f"{path}: not a version 2 mesh file (it starts with 'mesh' and '2')")
+        self.counts_line = self.line_at(header.start(3))
+        try:
+            self.counts = int(header[3]), int(header[4])
+        except ValueError:
+            raise ValueError(f"{path}: line {self.counts_line}: the vertex and polygon counts are not integers") from None
+        self.body = header.end()
+        self.numbers = self._numbers(data[self.body:])
+
+    def line_at(self, offset: int) -> int:
+        return self.data.count(b"\n", 0, offset) + 1
+
+    def line(self, number: int) -> int:
+        """The line of the number at position `number` after the header."""
+        starts = np.flatnonzero(_token_starts(self.data[self.body:]))
+        return self.line_at(self.body + int(starts[number]))
+
+    def error(self, number: int, text: str) -> ValueError:
+        return ValueError(f"{self.path}: line {self.line(number)}: {text}")
+
+    def _numbers(self, body: bytes) -> np.ndarray:
+        count = int(np.count_nonzero(_token_starts(body)))
+        if count == 0:
+            return np.zeros(0)
+        numbers = None
+        try:
+            with warnings.catch_warnings():
+                # Older NumPy only warns where newer raises on a token that is no number.
+                warnings.simplefilter("error", DeprecationWarning)
+                numbers = np.fromstring(body, dtype=np.float64, sep=" ")
+        except (ValueError, DeprecationWarning):
+            pass
+        if numbers is None or len(numbers) != count:
+            for k, token in enumerate(re.finditer(rb"\S+", body)):
+                if not _NUMBER.fullmatch(token[0]):
+                    raise self.error(k, f"{token[0][:40]!r} is not a number")
+            raise ValueError(f"{self.path}: a token that is not a number")
+        return numbers
+
+    def integers(self, values: np.ndarray, at: np.ndarray, what: str) -> np.ndarray:
+        """`values` (the numbers at positions `at`) as int64; each must be an integer."""
+        bad = ~(np.abs(values) < 2.0**53) | (values != np.floor(values))
+        if np.any(bad):
+            k = int(np.flatnonzero(bad)[0])
+            raise self.error(int(at[k]), f"{what} must be integers, not {values[k]}")
+        return values.astype(np.int64)
+
+
+def _beyond(count: float, total: int) -> str:
+    return f", more than the file's {total} numbers" if count > total else ""
 
 
 def read_text(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, np.ndarray]:
     """(vertices, polygons, the neighbour listed across each side)."""
     path = Path(path)
-    head = path.read_text().split(None, 4)
-    if len(head) < 4 or head[0] != "mesh" or head[1] != "2":
-        raise ValueError(f"{path}: not a version 2 mesh file (it starts with 'mesh' and '2')")
-    try:
-        vertex_count, polygon_count = int(head[2]), int(head[3])
-    except ValueError:
-        raise ValueError(f"{path}: the vertex and polygon counts are not integers") from None
-    numbers = _numbers(path, head[4] if len(head) > 4 else "")
-    tokens = numbers.tolist()
+    text = _TextFile(path, path.read_bytes())
+    vertex_count, polygon_count = text.counts
+    numbers = text.numbers
+    total = len(numbers)
+    if vertex_count < 0 or polygon_count < 0:
+        raise ValueError(f"{path}: line {text.counts_line}: {vertex_count} vertices and {polygon_count} polygons: "
+                         "a count cannot be negative")
+    # Every vertex takes three numbers at least and every polygon one, so the counts
+    # are checked against the numbers there are before anything is sized by them.
+    if 3 * vertex_count + polygon_count > total:
+        raise ValueError(f"{path}: line {text.counts_line}: {vertex_count} vertices and {polygon_count} polygons "
+                         f"need at least {3 * vertex_count + polygon_count} numbers, but the file holds {total}")
+    # Indexing a memoryview of the float64 array gives Python floats, without a list of them.
+    tokens = cast("Sequence[float]", numbers.data)
     # Each record's length is in the record, so finding them is a walk.
-    vertex_at = [0] * vertex_count
-    polygon_at = [0] * polygon_count
-    sizes = [0] * polygon_count
+    vertex_at, polygon_at, sizes = array("q"), array("q"), array("q")
     position = 0
-    try:
-        for i in range(vertex_count):
-            vertex_at[i] = position
-            count = tokens[position + 2]
-            if count < 0 or count != int(count):
-                raise ValueError(f"{path}: vertex {i} has {count} polygons around it")
-            position += 3 + int(count)
-        for i in range(polygon_count):
-            polygon_at[i] = position
-            count = tokens[position]
-            if count < 0 or count != int(count):
-                raise ValueError(f"{path}: polygon {i} has {count} corners")
-            sizes[i] = int(count)
-            position += 1 + 2 * sizes[i]
-    except IndexError:
-        raise ValueError(f"{path}: the file ends inside its last record") from None
-    if position != len(tokens):
-        what = "ends inside" if position > len(tokens) else "has numbers after"
-        raise ValueError(f"{path}: the file {what} its last record")
-    at = np.array(vertex_at, dtype=np.int64)
-    vertices = np.stack([numbers[at], numbers[at + 1]], axis=1) if vertex_count else np.zeros((0, 2))
-    lengths = np.array(sizes, dtype=np.int64)
+    for i in range(vertex_count):
+        if position + 3 > total:
+            raise text.error(min(position, total - 1), "the file ends inside its last record")
+        count = tokens[position + 2]
+        if not (0 <= count <= total and count.is_integer()):
+            raise text.error(position + 2, f"vertex {i} has {count} polygons around it{_beyond(count, total)}")
+        vertex_at.append(position)
+        position += 3 + int(count)
+    for i in range(polygon_count):
+        if position >= total:
+            raise text.error(min(position, total - 1), "the file ends inside its last record")
+        count = tokens[position]
+        if not (0 <= count <= total and count.is_integer()):
+            raise text.error(position, f"polygon {i} has {count} corners{_beyond(count, total)}")
+        polygon_at.append(position)
+        sizes.append(int(count))
+        position += 1 + 2 * int(count)
+    if position != total:
+        what = "ends inside" if position > total else "has numbers after"
+        raise text.error(total - 1, f"the file {what} its last record")
+    at = np.frombuffer(vertex_at, dtype=np.int64) if vertex_count else np.zeros(0, np.int64)
+    vertices = np.stack([numbers[at], numbers[at + 1]], axis=1)
+    bad = ~np.isfinite(vertices).all(axis=1)
+    if np.any(bad):
+        i = int(np.flatnonzero(bad)[0])
+        raise text.error(int(at[i]), f"vertex {i} is at {tuple(vertices[i].tolist())}, not a finite point")
+    lengths = np.frombuffer(sizes, dtype=np.int64) if polygon_count else np.zeros(0, np.int64)
     offsets = ragged.offsets_from_lengths(lengths)
     row = ragged.row_of(offsets)
-    first = np.array(polygon_at, dtype=np.int64)[row] + 1 + ragged.position_in_row(offsets, row)
-    corners = _integers(path, numbers[first], "corners")
-    neighbours = _integers(path, numbers[first + lengths[row]], "neighbours")
+    starts = np.frombuffer(polygon_at, dtype=np.int64) if polygon_count else np.zeros(0, np.int64)
+    first = starts[row] + 1 + ragged.position_in_row(offsets, row)
+    corners = text.integers(numbers[first], first, "corners")
+    neighbours = text.integers(numbers[first + lengths[row]], first + lengths[row], "neighbours")
     return vertices, RaggedPolygons(offsets, corners), neighbours
 
 
@@ -127,7 +206,7 @@ def write_text(path: PathLike, mesh: NavMesh) -> None:
     corners, neighbours = mesh.polygon_corners.tolist(), mesh.neighbours.tolist()
     for begin, end in zip(offsets, offsets[1:]):
         lines.append(" ".join(map(str, [end - begin, *corners[begin:end], *neighbours[begin:end]])))
-    Path(path).write_text("\n".join(lines) + "\n")
+    write_atomically(path, ("\n".join(lines) + "\n").encode())
 
 
 def write_npz(path: PathLike, mesh: NavMesh) -> None:
@@ -135,20 +214,57 @@ def write_npz(path: PathLike, mesh: NavMesh) -> None:
                   polygon_corners=mesh.polygon_corners, nodes=mesh.nodes, edges=mesh.edges)
     if mesh.cost_factors is not None:
         arrays["cost_factors"] = mesh.cost_factors
-    # np.savez appends .npz to a name without it; write to an open file instead.
-    with open(path, "wb") as out:
-        np.savez(out, **arrays)
+    # np.savez appends .npz to a name without it; it writes to an open file instead.
+    write_atomically(path, lambda out: np.savez(out, **arrays))
 
 
 def read_npz(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, Optional[np.ndarray], Optional[Tables]]:
-    """(vertices, polygons, cost factors or None, (nodes, edges) or None)."""
-    with np.load(path, allow_pickle=False) as data:
-        missing = {"vertices", "polygon_offsets", "polygon_corners"} - set(data.files)
+    """(vertices, polygons, cost factors or None, (nodes, edges) or None). Every array's
+    dtype and shape are checked from its header before it is decompressed."""
+    with NpzArchive(path) as archive:
+        missing = {"vertices", "polygon_offsets", "polygon_corners"} - set(archive.names)
         if missing:
             raise ValueError(f"{path}: no {', '.join(sorted(missing))} in the archive")
-        tables = (data["nodes"], data["edges"]) if {"nodes", "edges"} <= set(data.files) else None
-        factors = data["cost_factors"] if "cost_factors" in data.files else None
-        return data["vertices"], RaggedPolygons(data["polygon_offsets"], data["polygon_corners"]), factors, tables
+        wanted = ["vertices", "polygon_offsets", "polygon_corners", "cost_factors"]
+        if {"nodes", "edges"} <= set(archive.names):
+            wanted += ["nodes", "edges"]
+        headers = archive.headers(wanted)
+        offsets_header = headers["polygon_offsets"]
+        archive.expect(headers["vertices"], "iuf", 2, (None, 2))
+        archive.expect(offsets_header, "iu", 1)
+        archive.expect(headers["polygon_corners"], "iu", 1)
+        if offsets_header.shape[0] < 1:
+            raise archive.error("polygon_offsets", "is empty; it holds one offset more than there are polygons")
+        polygon_count = offsets_header.shape[0] - 1
+        archive.expect(headers.get("cost_factors"), "iuf", 1, (polygon_count,))
+        for name, dtype in [("nodes", NODE_DTYPE), ("edges", EDGE_DTYPE)]:
+            header = headers.get(name)
+            if header is not None and (header.dtype != dtype or len(header.shape) != 1):
+                raise archive.error(name, f"must be a one-dimensional array of {name[:-1]} records, not "
+                                          f"{header.dtype} of shape {header.shape}")
+        arrays = {name: archive.read(header) for name, header in headers.items()}
+    vertices, offsets, corners = arrays["vertices"], arrays["polygon_offsets"], arrays["polygon_corners"]
+    bad = ~np.isfinite(vertices).all(axis=1)
+    if np.any(bad):
+        i = int(np.flatnonzero(bad)[0])
+        raise archive.error("vertices", f"vertex {i} is at {tuple(vertices[i].tolist())}, not a finite point")
+    if offsets[0] != 0:
+        raise archive.error("polygon_offsets", f"must start at 0, not {offsets[0]}")
+    falling = offsets[1:] < offsets[:-1]
+    if np.any(falling):
+        i = int(np.flatnonzero(falling)[0])
+        raise archive.error("polygon_offsets", f"must not decrease, but polygon {i} ends at {offsets[i + 1]} "
+                                               f"before it starts at {offsets[i]}")
+    if offsets[-1] != len(corners):
+        raise archive.error("polygon_offsets", f"must end at the corner count ({len(corners)}), not at {offsets[-1]}")
+    outside = (corners < 0) | (corners >= len(vertices))
+    if np.any(outside):
+        k = int(np.flatnonzero(outside)[0])
+        raise archive.error("polygon_corners", f"corner {k} names vertex {corners[k]}, but there are "
+                                               f"{len(vertices)} vertices")
+    polygons = RaggedPolygons(offsets.astype(np.int64), corners.astype(np.int64))
+    tables = (arrays["nodes"], arrays["edges"]) if "nodes" in arrays else None
+    return vertices.astype(np.float64), polygons, arrays.get("cost_factors"), tables
 
 
 def check_tables(path: PathLike, mesh: NavMesh, tables: Optional[Tables]) -> None:
@@ -179,34 +295,68 @@ def _axes(up: str) -> Tuple[int, int, int]:
     return axis, first, second
 
 
+def _walkable_faces(path: PathLike, loaded: Any) -> Tuple[np.ndarray, np.ndarray]:
+    """The (V, 3) vertices and (F, 3) faces of what the mesh reader read, checked."""
+    points, faces = np.asarray(loaded.vertices), np.asarray(loaded.faces)
+    if points.dtype.kind not in "iuf" or points.ndim != 2 or points.shape[1] != 3:
+        raise ValueError(f"{path}: the vertices must be real (x, y, z) points, not {points.dtype} of shape "
+                         f"{points.shape}")
+    bad = ~np.isfinite(points).all(axis=1)
+    if np.any(bad):
+        i = int(np.flatnonzero(bad)[0])
+        raise ValueError(f"{path}: vertex {i} is at {tuple(points[i].tolist())}, not a finite point")
+    if faces.size == 0:
+        return points.astype(np.float64), np.zeros((0, 3), np.int64)
+    if faces.dtype.kind not in "iu" or faces.ndim != 2 or faces.shape[1] != 3:
+        raise ValueError(f"{path}: the faces must be triangles of vertex indices, not {faces.dtype} of shape "
+                         f"{faces.shape}")
+    outside = (faces < 0) | (faces >= len(points))
+    if np.any(outside):
+        f, j = (int(k) for k in np.argwhere(outside)[0])
+        raise ValueError(f"{path}: face {f} names vertex {faces[f, j]} (counting from 0), but the file has "
+                         f"{len(points)} vertices")
+    return points.astype(np.float64), faces.astype(np.int64)
+
+
 def read_triangles(path: PathLike, *, up: str = "y", max_slope: float = 45.0,
                    merge: bool = False) -> CheckedPolygons:
     """The checked polygons of a triangle mesh's walkable faces, projected."""
     axis, first, second = _axes(up)
     trimesh = _trimesh("NavMesh.load")
-    loaded = trimesh.load(str(path), force="mesh")
-    points = np.asarray(loaded.vertices, dtype=np.float64)
-    faces = np.asarray(loaded.faces, dtype=np.int64).reshape(-1, 3)
+    path = Path(path)
+    data = path.read_bytes()
+    # Side files (a .gltf's buffers) are looked up beside the file; nothing else is.
+    resolver = trimesh.resolvers.FilePathResolver(path) if path.suffix.lower() == ".gltf" else None
+    try:
+        loaded = trimesh.load(io.BytesIO(data), file_type=path.suffix.lower()[1:], force="mesh", resolver=resolver)
+    except MemoryError:
+        raise
+    except Exception as error:
+        raise ValueError(f"{path}: the mesh reader (trimesh) cannot read it: {type(error).__name__}: "
+                         f"{error}") from error
+    points, faces = _walkable_faces(path, loaded)
     a, b, c = points[faces[:, 0]], points[faces[:, 1]], points[faces[:, 2]]
     normal = np.cross(b - a, c - a)
     length = np.linalg.norm(normal, axis=1)
-    with np.errstate(invalid="ignore", divide="ignore"):
+    with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
         walkable = normal[:, axis] / length >= math.cos(math.radians(max_slope))
     faces = faces[walkable]
     # Faces that project onto a line cover no ground.
     flat = points[:, [first, second]]
     u, v = flat[faces[:, 1]] - flat[faces[:, 0]], flat[faces[:, 2]] - flat[faces[:, 0]]
-    faces = faces[u[:, 0] * v[:, 1] - u[:, 1] * v[:, 0] != 0]
+    with np.errstate(invalid="ignore", over="ignore"):
+        faces = faces[u[:, 0] * v[:, 1] - u[:, 1] * v[:, 0] != 0]
     if len(faces) == 0:
         raise ValueError(f"{path}: no face has its normal within {max_slope} degrees of the {up} axis")
     used, corners = np.unique(faces.reshape(-1), return_inverse=True)
     vertices = flat[used]
     offsets = np.arange(len(faces) + 1, dtype=np.int64) * 3
-    polygons = check_polygons(vertices, offsets, corners.reshape(-1).astype(np.int64))
+    polygons = _named(path, lambda: check_polygons(vertices, offsets, corners.reshape(-1).astype(np.int64)))
     return merge_convex(polygons) if merge else polygons
 
 
-def write_triangles(path: PathLike, mesh: NavMesh, *, up: str = "y") -> None:
+def _triangle_file(mesh: NavMesh, suffix: str, up: str) -> bytes:
+    """The mesh as a triangle mesh file's bytes, one fan of triangles per polygon."""
     axis, first, second = _axes(up)
     trimesh = _trimesh("NavMesh.save")
     offsets, corners = mesh.polygon_offsets, mesh.polygon_corners
@@ -221,4 +371,64 @@ def write_triangles(path: PathLike, mesh: NavMesh, *, up: str = "y") -> None:
     # Counter-clockwise in the plane faces +up for z and x, -up for y (right-handed axes).
     if up == "y":
         faces = faces[:, ::-1]
-    trimesh.Trimesh(points, faces, process=False).export(str(path))
+    triangles = trimesh.Trimesh(points, faces, process=False)
+    if suffix == ".gltf":
+        # One self-contained file: the buffers embedded as data URIs, no side files.
+        files = triangles.export(file_type="gltf", embed_buffers=True)
+        if set(files) != {"model.gltf"}:
+            raise RuntimeError(f"trimesh wrote glTF side files {sorted(files)} despite embed_buffers")
+        exported = files["model.gltf"]
+    else:
+        exported = triangles.export(file_type=suffix[1:])
+    return exported.encode() if isinstance(exported, str) else bytes(exported)
+
+
+def _suffix(path: PathLike) -> str:
+    suffix = Path(path).suffix.lower()
+    if suffix not in SUFFIXES:
+        raise ValueError(f"{path}: unsupported suffix {suffix!r}; meshes are read and written as "
+                         f"{', '.join(SUFFIXES)}")
+    return suffix
+
+
+def _named(path: Path, build: Callable[[], T]) -> T:
+    """Builds from what a file held; the checks' errors name the file."""
+    try:
+        return build()
+    except ValueError as error:
+        raise ValueError(f"{path}: {error}") from None
+
+
+def load(cls: Type[NavMesh], path: PathLike, *, up: str = "y", max_slope: float = 45.0,
+         merge: bool = False) -> NavMesh:
+    """NavMesh.load: the reader chosen by the suffix, every error naming the file."""
+    path = Path(path)
+    if path.suffix.lower() == ".map":
+        # Grid maps are read, never written.
+        from .grids import read_map
+        walkable = read_map(path)
+        return _named(path, lambda: cls.from_grid(walkable))
+    suffix = _suffix(path)
+    if suffix == ".mesh":
+        vertices, polygons, neighbours = read_text(path)
+        mesh = _named(path, lambda: cls(vertices, polygons))
+        check_neighbours(path, mesh, neighbours)
+        return mesh
+    if suffix == ".npz":
+        vertices, polygons, factors, tables = read_npz(path)
+        mesh = _named(path, lambda: cls(vertices, polygons, cost_factors=factors))
+        check_tables(path, mesh, tables)
+        return mesh
+    return cls._from_checked(read_triangles(path, up=up, max_slope=max_slope, merge=merge))
+
+
+def save(mesh: NavMesh, path: PathLike, *, up: str = "y") -> None:
+    """NavMesh.save: the writer chosen by the suffix before anything is opened; the
+    file is written whole, or an existing one is left as it was."""
+    suffix = _suffix(path)
+    if suffix == ".mesh":
+        write_text(path, mesh)
+    elif suffix == ".npz":
+        write_npz(path, mesh)
+    else:
+        write_atomically(path, _triangle_file(mesh, suffix, up))

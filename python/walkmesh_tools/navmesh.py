@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import math
 import re
-from pathlib import Path
 from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Tuple, TypeVar, Union, cast, overload
 
 import numpy as np
@@ -258,35 +257,23 @@ class NavMesh:
         projected onto the other two axes, in order (x and z for "y"), and merged into
         convex polygons when `merge` is true. A `.map` file (the grid format of the
         pathfinding benchmarks, see `walkmesh_tools.grids`) gives `from_grid` of its
-        passable cells.
+        passable cells. Whatever is wrong with the file, from its suffix to counts it
+        cannot hold, is a ValueError naming the file.
 
         >>> import walkmesh_tools as tools
         >>> len(tools.NavMesh.load(tools._small_mesh_path()))
         19
         """
-        path = Path(path)
-        suffix = path.suffix.lower()
-        if suffix == ".mesh":
-            vertices, polygons, neighbours = formats.read_text(path)
-            mesh = cls(vertices, polygons)
-            formats.check_neighbours(path, mesh, neighbours)
-            return mesh
-        if suffix == ".npz":
-            vertices, polygons, factors, tables = formats.read_npz(path)
-            mesh = cls(vertices, polygons, cost_factors=factors)
-            formats.check_tables(path, mesh, tables)
-            return mesh
-        if suffix == ".map":
-            from .grids import read_map
-            return cls.from_grid(read_map(path))
-        return cls._from_checked(formats.read_triangles(path, up=up, max_slope=max_slope, merge=merge))
+        return formats.load(cls, path, up=up, max_slope=max_slope, merge=merge)
 
     def save(self, path: "PathLike", *, up: str = "y") -> None:
         """Writes the mesh, by the suffix of `path`: `.mesh` (text; loading it gives
         this mesh back exactly, but it cannot hold cost factors), `.npz` (vertices,
         polygons, cost factors and tables), or a triangle mesh written by trimesh,
         with each polygon cut into a fan of triangles in the plane where the `up`
-        coordinate is 0.
+        coordinate is 0 (glTF as one file: `.glb`, or `.gltf` with its buffers
+        embedded). Another suffix is a ValueError listing the supported ones. The file
+        is written whole or not at all: a failure leaves an existing file unchanged.
 
         >>> import os, tempfile, walkmesh_tools as tools
         >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
@@ -295,14 +282,7 @@ class NavMesh:
         >>> bytes(tools.NavMesh.load(path).edges) == bytes(mesh.edges)
         True
         """
-        path = Path(path)
-        suffix = path.suffix.lower()
-        if suffix == ".mesh":
-            formats.write_text(path, self)
-        elif suffix == ".npz":
-            formats.write_npz(path, self)
-        else:
-            formats.write_triangles(path, self, up=up)
+        formats.save(self, path, up=up)
 
     @property
     def polygons(self) -> Sequence[npt.NDArray[np.int64]]:

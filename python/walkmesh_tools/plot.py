@@ -1,7 +1,8 @@
 """A matplotlib drawing of a mesh: its polygons, its portals and paths across it."""
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, Optional, Sequence, Tuple
+import math
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
 
@@ -45,9 +46,40 @@ def _classify(path: Any) -> Tuple[str, np.ndarray]:
     return "straight", points
 
 
+def _checked_style(matplotlib: Any, colors: Any, linewidth: Any, named: Dict[str, Any]) -> List[Any]:
+    """The path colours to cycle through; ValueError naming any option that is not a
+    matplotlib colour, an empty `colors` or a line width that is not a number >= 0."""
+    from matplotlib.colors import is_color_like
+    for name, color in named.items():
+        if not is_color_like(color):
+            raise ValueError(f"{name} must be a matplotlib color, not {color!r}")
+    try:
+        width = float(linewidth)
+    except (TypeError, ValueError):
+        width = math.nan
+    if not (math.isfinite(width) and width >= 0):
+        raise ValueError(f"linewidth must be a finite number at least 0, not {linewidth!r}")
+    if colors is None:
+        return [c["color"] for c in matplotlib.rcParams["axes.prop_cycle"]]
+    if isinstance(colors, str):
+        colors = [colors]
+    try:
+        listed = list(colors)
+    except TypeError:
+        raise ValueError(f"colors must be a sequence of matplotlib colors, not {colors!r}") from None
+    if not listed:
+        raise ValueError("colors must hold at least one color")
+    for i, color in enumerate(listed):
+        if not is_color_like(color):
+            raise ValueError(f"colors[{i}] is not a matplotlib color: {color!r}")
+    return listed
+
+
 def plot_mesh(mesh: NavMesh, paths: Sequence[Any] = (), ax: Any = None, *, face_color: str = POLYGON_FACE, edge_color: str = POLYGON_EDGE,
               portal_color: str = PORTAL, linewidth: float = 0.3, colors: Optional[Sequence[Any]] = None) -> Any:
     matplotlib, LineCollection, PolyCollection = _matplotlib()
+    colors = _checked_style(matplotlib, colors, linewidth,
+                            dict(face_color=face_color, edge_color=edge_color, portal_color=portal_color))
     if ax is None:
         import matplotlib.pyplot as plt
         _, ax = plt.subplots()
@@ -60,8 +92,6 @@ def plot_mesh(mesh: NavMesh, paths: Sequence[Any] = (), ax: Any = None, *, face_
     portal = np.flatnonzero(neighbours > polygon)
     segments = np.stack([mesh.vertices[corners[before[portal]]], mesh.vertices[corners[portal]]], axis=1)
     ax.add_collection(LineCollection(segments, colors=portal_color, linewidths=linewidth, zorder=2))
-    if colors is None:
-        colors = [c["color"] for c in matplotlib.rcParams["axes.prop_cycle"]]
     labelled = set()
     for i, path in enumerate(paths):
         kind, points = _classify(path)

@@ -9,6 +9,7 @@ from typing import TYPE_CHECKING, Any, Iterable, List, Sequence, Union, cast
 import numpy as np
 import numpy.typing as npt
 
+from .arguments import index_argument
 from .polygons import CheckedPolygons, check_polygons, merge_convex, split_sides_at_corners
 
 if TYPE_CHECKING:
@@ -119,8 +120,9 @@ def free_space(walkable: ShapeLike, obstacles: ObstaclesLike = (), *, agent_radi
     radius = float(agent_radius)
     if not (math.isfinite(radius) and radius >= 0):
         raise ValueError(f"agent_radius must be finite and not negative, not {agent_radius}")
-    if isinstance(quad_segs, bool) or not isinstance(quad_segs, (int, np.integer)) or not 1 <= quad_segs <= 64:
-        raise ValueError(f"quad_segs must be an integer from 1 to 64, not {quad_segs!r}")
+    quad_segs = index_argument("quad_segs", quad_segs)
+    if not 1 <= quad_segs <= 64:
+        raise ValueError(f"quad_segs must be from 1 to 64, not {quad_segs}")
     area = _geometry(shapely, walkable, "the walkable area")
     if shapely.get_type_id(area) not in (3, 6):
         raise ValueError(f"the walkable area must be a polygon or a multipolygon, not a {area.geom_type}")
