@@ -102,12 +102,14 @@ def single_queries(meshes: Path, rounds: int) -> None:
 def index_and_throughput(meshes: Path, rounds: int) -> None:
     path = meshes / "aurora.mesh"
     load, aurora = best(lambda: tools.NavMesh.load(path), rounds)
-    arrays = (aurora.vertices, aurora.polygon_offsets, aurora.polygon_corners)
-    build, native = best(lambda: _native.Mesh(*arrays), rounds)
+    arrays = (aurora.vertices, aurora.polygon_offsets, aurora.polygon_corners, aurora.neighbours)
+    # The native mesh holds the location index and the shortest-path search's index,
+    # built together: its time bounds the location index's.
+    build, native = best(lambda: _native.mesh(*arrays), rounds)
     ratio = build / load
-    print(f"aurora ({len(aurora):,} polygons): load {load:.3f} s, location index {build * 1e3:.1f} ms "
-          f"({native.locator_bytes() / len(aurora):.0f} bytes a polygon): {ratio:.3f} of the load; "
-          f"target <= {INDEX_TARGET}: {verdict(ratio <= INDEX_TARGET)}")
+    print(f"aurora ({len(aurora):,} polygons): load {load:.3f} s, native mesh with the location index "
+          f"{build * 1e3:.1f} ms (locator {_native.locator_bytes(native) / len(aurora):.0f} bytes a polygon): "
+          f"{ratio:.3f} of the load; target <= {INDEX_TARGET}: {verdict(ratio <= INDEX_TARGET)}")
     low, high = aurora.vertices.min(axis=0), aurora.vertices.max(axis=0)
     uniform = np.random.default_rng(1).uniform(low, high, (1_000_000, 2))
     scenarios = np.array([p for pair in workloads.load_scenarios(path.with_suffix(".scen")) for p in pair], float)

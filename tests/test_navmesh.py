@@ -11,6 +11,7 @@ from hypothesis import strategies as st
 
 import walkmesh
 import walkmesh_tools as tools
+from walkmesh_tools import _native
 import workloads
 
 SQUARE = [(0, 0), (1, 0), (1, 1), (0, 1)]
@@ -297,6 +298,11 @@ def test_queries_snap_points_near_the_mesh():
     assert [(p.x, p.y) for p in route] == [(0.0, 1.0)]
     batch = SMALL.find_paths([(-0.5, 1), (1, 1)], [(11, 7), (11, 7)], straight=True, snap=1.0)
     assert batch[0].tolist() == snapped.tolist()
+    shortest = SMALL.shortest_path(walkmesh.Point(-0.5, 1), (11, 7), snap=1.0)
+    assert shortest[0].tolist() == [0.0, 1.0] and shortest.tolist() == SMALL.shortest_path((0, 1), (11, 7)).tolist()
+    assert SMALL.shortest_paths([(-0.5, 1)], [(11, 7)], snap=1.0)[0].tolist() == shortest.tolist()
+    with pytest.raises(ValueError, match=r"start point 0 \(-0.5, 1.0\) lies in no polygon of the mesh: it is 0.5"):
+        SMALL.shortest_paths([(-0.5, 1)], [(11, 7)])
     for call in (lambda: SMALL.find_path((-0.5, 1), (11, 7), snap=0.25),
                  lambda: SMALL.straight_path((-0.5, 1), (11, 7))):
         with pytest.raises(ValueError, match=r"the start point \(-0.5, 1.0\) lies in no polygon of the mesh: "
@@ -329,5 +335,5 @@ def test_a_pickled_mesh_locates_as_the_original():
 
 def test_a_long_sliver_is_located_without_a_large_index():
     mesh = tools.NavMesh.from_polygons([(0, 0), (1e9, 0), (1e9, 1e-9), (0, 1e-9)], [(0, 1, 2, 3)])
-    assert mesh._native.locator_bytes() < 1024
+    assert _native.locator_bytes(mesh._mesh) < 1024
     assert mesh.locate([(5e8, 5e-10), (5e8, 2e-9)]).tolist() == [0, -1]

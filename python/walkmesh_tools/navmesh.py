@@ -24,6 +24,7 @@ if TYPE_CHECKING:
     from .batch import Paths
     from .formats import PathLike
     from .paths import PointLike
+    from .progress import ProgressArgument
     from .shapes import ObstaclesLike, ShapeLike
 
 __all__ = ["NavMesh"]
@@ -53,6 +54,11 @@ def _point_array(points: Any) -> np.ndarray:
     return array
 
 
+def _pair(point: Any) -> Any:
+    """A point as a pair of numbers (a walkmesh.Point's fields)."""
+    return (point.x, point.y) if hasattr(point, "x") and hasattr(point, "y") else point
+
+
 def _snap(snap: float) -> float:
     value = float(snap)
     if math.isnan(value) or value < 0:
@@ -62,6 +68,24 @@ def _snap(snap: float) -> float:
 
 def _beyond(snap: float) -> str:
     return f", farther than snap={snap:g}" if snap > 0 else ""
+
+
+def _raise_overlap(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray, neighbours: Optional[np.ndarray],
+                   tolerance: float) -> object:
+    """The native mesh of the polygons, after a ValueError naming the first two that
+    overlap, if any do. Without neighbours (sides that did not pair up), every side
+    counts as a wall for the mesh, which is only built for this check."""
+    try:
+        native = _native_mesh(vertices, offsets, corners,
+                              np.full(len(corners), -1, dtype=np.int64) if neighbours is None else neighbours)
+    except ValueError:
+        if neighbours is None:
+            return None
+        raise
+    overlap = _native.first_overlap(native, tolerance)
+    if overlap is not None:
+        raise ValueError(f"polygons {overlap[0]} and {overlap[1]} overlap")
+    return native
 
 
 def _check_merged(offsets: np.ndarray, corners: np.ndarray) -> None:
@@ -75,9 +99,20 @@ def _check_merged(offsets: np.ndarray, corners: np.ndarray) -> None:
                          f"at vertex {corners[k]}")
 
 
-def _native_mesh(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray) -> _native.Mesh:
-    return _native.Mesh(np.ascontiguousarray(vertices, dtype=np.float64), np.ascontiguousarray(offsets, dtype=np.int64),
-                        np.ascontiguousarray(corners, dtype=np.int64))
+def _neighbours(offsets: np.ndarray, twin: np.ndarray) -> np.ndarray:
+    """The polygon across each side, -1 where none is."""
+    polygon_of_corner = ragged.row_of(offsets)
+    across: np.ndarray = np.where(twin >= 0, polygon_of_corner[np.maximum(twin, 0)], -1)
+    return across
+
+
+def _native_mesh(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray, neighbours: np.ndarray) -> object:
+    """What the native queries read: the shortest-path search's index and the point
+    locator, both built here, once."""
+    def flat(array: np.ndarray) -> np.ndarray:
+        return np.ascontiguousarray(array, dtype=np.int64)
+    return _native.mesh(np.ascontiguousarray(vertices, dtype=np.float64), flat(offsets), flat(corners),
+                        flat(neighbours))
 
 
 class NavMesh:
@@ -116,11 +151,14 @@ class NavMesh:
         corners = merge_equal_vertices(points, corners, tolerance)
         _check_merged(offsets, corners)
         offsets, corners = split_sides_at_corners(points, offsets, corners, tolerance)
-        native = _native_mesh(points, offsets, corners)
-        overlap = native.first_overlap(tolerance)
-        if overlap is not None:
-            raise ValueError(f"polygons {overlap[0]} and {overlap[1]} overlap")
-        twin = side_twins(len(points), offsets, corners)
+        try:
+            twin = side_twins(len(points), offsets, corners)
+        except ValueError:
+            # A side shared the same way or by three polygons: polygons overlap, and
+            # the first overlapping pair says more than the side does.
+            _raise_overlap(points, offsets, corners, None, tolerance)
+            raise
+        native = _raise_overlap(points, offsets, corners, _neighbours(offsets, twin), tolerance)
         self._build(CheckedPolygons(points, offsets, corners, twin), factors, native)
 
     @classmethod
@@ -132,20 +170,20 @@ class NavMesh:
         return mesh
 
     def _build(self, polygons: CheckedPolygons, cost_factors: Optional[np.ndarray],
-               native: Optional[_native.Mesh] = None) -> None:
+               native: Optional[object] = None) -> None:
         vertices, offsets, corners, twin = polygons
         nodes, edges = build_tables(vertices, offsets, corners, twin, cost_factors)
-        polygon_of_corner = ragged.row_of(offsets)
         self.vertices = _read_only(vertices)
         self.polygon_offsets = _read_only(offsets)
         self.polygon_corners = _read_only(corners)
-        self.neighbours = _read_only(np.where(twin >= 0, polygon_of_corner[np.maximum(twin, 0)], -1))
+        self.neighbours = _read_only(_neighbours(offsets, twin))
         self.cost_factors = None if cost_factors is None else _read_only(cost_factors)
         self.nodes = _read_only(nodes)
         self.edges = _read_only(edges)
+        # What the exact shortest-path search and the point queries read, checked and
+        # indexed once, with the mesh.
+        self._mesh = native if native is not None else _native_mesh(vertices, offsets, corners, self.neighbours)
         self._polygons: Optional[List[npt.NDArray[np.int64]]] = None
-        # The location index is built with the mesh.
-        self._native = native if native is not None else _native_mesh(vertices, offsets, corners)
 
     @classmethod
     def from_polygons(cls, vertices: npt.ArrayLike, polygons: PolygonsLike, *,
@@ -284,6 +322,16 @@ class NavMesh:
         """
         formats.save(self, path, up=up)
 
+    def __getstate__(self) -> Dict[str, Any]:
+        # The native mesh is rebuilt from the arrays where the mesh is unpickled.
+        state = self.__dict__.copy()
+        del state["_mesh"]
+        return state
+
+    def __setstate__(self, state: Dict[str, Any]) -> None:
+        self.__dict__.update(state)
+        self._mesh = _native_mesh(self.vertices, self.polygon_offsets, self.polygon_corners, self.neighbours)
+
     @property
     def polygons(self) -> Sequence[npt.NDArray[np.int64]]:
         """Each polygon's vertex indices, counter-clockwise (views of `polygon_corners`)."""
@@ -293,16 +341,6 @@ class NavMesh:
 
     def __len__(self) -> int:
         return len(self.polygon_offsets) - 1
-
-    def __getstate__(self) -> Dict[str, Any]:
-        # The native mesh is rebuilt from the arrays rather than pickled.
-        state = dict(self.__dict__)
-        del state["_native"]
-        return state
-
-    def __setstate__(self, state: Dict[str, Any]) -> None:
-        self.__dict__.update(state)
-        self._native = _native_mesh(self.vertices, self.polygon_offsets, self.polygon_corners)
 
     def __repr__(self) -> str:
         return f"<NavMesh: {len(self.vertices)} vertices, {len(self)} polygons, {len(self.edges)} edges>"
@@ -325,7 +363,7 @@ class NavMesh:
         (0, [0, 18, -1])
         """
         array = _point_array(points)
-        found = self._native.locate(np.ascontiguousarray(array.reshape(-1, 2)))
+        found = _native.locate(self._mesh, np.ascontiguousarray(array.reshape(-1, 2)))
         return int(found[0]) if array.ndim == 1 else found.reshape(array.shape[:-1])
 
     def nearest(self, points: Any, *, max_distance: float = math.inf) -> Tuple[Any, Any, Any]:
@@ -350,7 +388,7 @@ class NavMesh:
         if math.isnan(limit) or limit < 0:
             raise ValueError(f"max_distance must not be negative, not {max_distance}")
         array = _point_array(points)
-        where, polygon, distance = self._native.nearest(np.ascontiguousarray(array.reshape(-1, 2)), limit)
+        where, polygon, distance = _native.nearest(self._mesh, np.ascontiguousarray(array.reshape(-1, 2)), limit)
         if array.ndim == 1:
             return where[0], int(polygon[0]), float(distance[0])
         shape = array.shape[:-1]
@@ -359,7 +397,7 @@ class NavMesh:
     def _place(self, point: "PointLike", name: str, snap: float) -> Tuple[int, Any]:
         """The polygon of a query point and the point the query uses: the point
         itself, or its nearest point of the mesh within `snap`."""
-        node = self._native.place(point)
+        node = _native.place(self._mesh, point)
         if node >= 0:
             return node, point
         if hasattr(point, "x") and hasattr(point, "y"):
@@ -419,7 +457,7 @@ class NavMesh:
         return _native.straight_path(self.nodes, self.edges, start, target, start_xy, target_xy, max_expansions,
                                      partial)
 
-    def _nodes_of(self, points: npt.ArrayLike, name: str, snap: float) -> Tuple[np.ndarray, np.ndarray]:
+    def _nodes_of(self, points: npt.ArrayLike, name: str, snap: float = 0.0) -> Tuple[np.ndarray, np.ndarray]:
         array = np.array(points, dtype=np.float64)
         if array.ndim != 2 or array.shape[1] != 2:
             raise ValueError(f"the {name}s must have shape (n, 2), not {array.shape}")
@@ -462,6 +500,52 @@ class NavMesh:
             raise ValueError(f"{len(starts)} start points but {len(targets)} target points")
         return find_paths(self.nodes, self.edges, starts, targets, target_xy, start_points=start_xy,
                           straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
+
+    def shortest_path(self, start_point: "PointLike", target_point: "PointLike", *, snap: float = 0.0) -> np.ndarray:
+        """The shortest path from `start_point` to `target_point` through the free
+        space of the mesh, as a (k, 2) float64 array: the start point, the corners it
+        turns at (mesh vertices, exactly) and the target point; (0, 2) when the target
+        cannot be reached. Exact: every side decision is an exact orientation test, so
+        points on sides, on vertices, and straight corners are handled as they are.
+        Polygons are entered only across the sides the neighbour table joins. `snap`
+        is as for `find_path`.
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
+        >>> mesh.shortest_path((1, 1), (11, 7)).tolist()
+        [[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]]
+        """
+        snap = _snap(snap)
+        start, start_xy = self._place(start_point, "start point", snap)
+        target, target_xy = self._place(target_point, "target point", snap)
+        start_xy, target_xy = _pair(start_xy), _pair(target_xy)
+        points: np.ndarray = _native.shortest_path(self._mesh, start, start_xy, target, target_xy)[0]
+        return points
+
+    def shortest_paths(self, start_points: npt.ArrayLike, target_points: npt.ArrayLike, *,
+                       threads: Optional[int] = None, progress: "ProgressArgument" = False,
+                       snap: float = 0.0) -> "Paths":
+        """`shortest_path` for query i from `start_points[i]` to `target_points[i]`
+        ((n, 2) arrays), on `threads` worker threads (None: the usable cores) with the
+        interpreter lock released, as one `Paths` with float64 points and the paths'
+        `lengths`; each query's points are exactly what `shortest_path` returns. The
+        first point farther than `snap` from the mesh is a ValueError naming it (`snap`
+        is as for `find_path`); Ctrl-C stops the workers between queries; `progress`
+        is `find_paths`'.
+
+        >>> import walkmesh_tools as tools
+        >>> mesh = tools.NavMesh.load(tools._small_mesh_path())
+        >>> paths = mesh.shortest_paths([(1, 1), (11, 7)], [(11, 7), (1, 1)])
+        >>> paths[0].tolist(), round(float(paths.lengths[1]), 3)
+        ([[1.0, 1.0], [6.0, 2.0], [11.0, 7.0]], 12.17)
+        """
+        from .batch import shortest_paths
+        snap = _snap(snap)
+        starts, start_xy = self._nodes_of(start_points, "start point", snap)
+        targets, target_xy = self._nodes_of(target_points, "target point", snap)
+        if len(starts) != len(targets):
+            raise ValueError(f"{len(starts)} start points but {len(targets)} target points")
+        return shortest_paths(self._mesh, starts, start_xy, targets, target_xy, threads=threads, progress=progress)
 
     def plot(self, paths: Sequence[Drawable] = (), ax: Optional["Axes"] = None, **style: Any) -> "Axes":
         """Draws the polygons, their portals and `paths` with matplotlib and returns
