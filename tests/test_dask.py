@@ -136,3 +136,24 @@ def test_lowest_failing_query_and_progress_over_chunks(client):
     assert calls == [(10, 25), (20, 25), (25, 25)]
     with pytest.raises(TypeError, match="progress must be"):
         tools_dask.find_paths(client, nodes, edges, [0], [1], np.zeros((1, 2)), progress=3)
+
+
+def test_cluster_shortest_paths_equal_the_local_ones_and_name_the_query(client):
+    mesh = tools.NavMesh.load(workloads.shared_mesh_path("arena.mesh") or workloads.small_mesh_path())
+    rng = np.random.default_rng(4)
+    centres = np.array([mesh.vertices[p].mean(axis=0) for p in mesh.polygons])
+    starts, targets = centres[rng.integers(0, len(mesh), 300)], centres[rng.integers(0, len(mesh), 300)]
+    local = mesh.shortest_paths(starts, targets)
+    spread = tools_dask.shortest_paths(client, mesh, starts, targets, chunk_size=64)
+    assert spread == local and spread.points.dtype == np.float64
+    targets[100] = (-50.0, -50.0)
+    with pytest.raises(ValueError, match="target point 100"):
+        tools_dask.shortest_paths(client, mesh, starts, targets, chunk_size=64)
+
+
+def test_shortest_paths_check_their_options_before_anything_is_sent(client):
+    mesh = tools.NavMesh.from_polygons([(0, 0), (1, 0), (1, 1), (0, 1)], [(0, 1, 2, 3)])
+    for options, error in [(dict(threads=0), ValueError), (dict(chunk_size=2.5), TypeError),
+                           (dict(chunk_size=0), ValueError)]:
+        with pytest.raises(error):
+            tools_dask.shortest_paths(None, mesh, [(0.5, 0.5)], [(0.2, 0.2)], **options)

@@ -44,3 +44,32 @@ def find_paths(
     partial: bool,
     progress: Optional[Callable[[int, int], object]],
 ) -> Tuple[npt.NDArray[np.int64], npt.NDArray[np.float32], npt.NDArray[np.bool_]]: ...
+def mesh(
+    vertices: npt.NDArray[np.float64],
+    polygon_offsets: npt.NDArray[np.int64],
+    polygon_corners: npt.NDArray[np.int64],
+    neighbours: npt.NDArray[np.int64],
+) -> object: ...
+def shortest_path(
+    mesh: object,
+    start_polygon: int,
+    start: Sequence[float],
+    target_polygon: int,
+    target: Sequence[float],
+) -> Tuple[npt.NDArray[np.float64], float, int, int, int]: ...
+def shortest_paths(
+    mesh: object,
+    start_polygons: npt.NDArray[np.int64],
+    starts: npt.NDArray[np.float64],
+    target_polygons: npt.NDArray[np.int64],
+    targets: npt.NDArray[np.float64],
+    threads: Optional[int],
+    progress: Optional[Callable[[int, int], object]],
+) -> Tuple[npt.NDArray[np.int64], npt.NDArray[np.float64], npt.NDArray[np.bool_], npt.NDArray[np.float64]]: ...
+def locate(mesh: object, points: npt.NDArray[np.float64]) -> npt.NDArray[np.int64]: ...
+def nearest(
+    mesh: object, points: npt.NDArray[np.float64], max_distance: float
+) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.int64], npt.NDArray[np.float64]]: ...
+def place(mesh: object, point: object) -> int: ...
+def first_overlap(mesh: object, tolerance: float) -> Optional[Tuple[int, int]]: ...
+def locator_bytes(mesh: object) -> int: ...

@@ -4,7 +4,7 @@ flat array of points, so no Python object is made per path)."""
 from __future__ import annotations
 
 import os
-from typing import Iterable, Iterator, Optional, Tuple
+from typing import Any, Iterable, Iterator, Optional, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -20,17 +20,21 @@ class Paths:
     """The paths of a batch: query i's points are `points[offsets[i]:offsets[i + 1]]`,
     and `reached[i]` tells whether query i reached its target.
 
-    `len(paths)` is the number of queries, `paths[i]` the (k, 2) float32 view of query
-    i's points, and iterating gives those views in query order.
+    `len(paths)` is the number of queries, `paths[i]` the (k, 2) view of query i's
+    points, and iterating gives those views in query order. The points are float32 for
+    `find_paths`; the exact shortest paths of `NavMesh.shortest_paths` have float64
+    points and `lengths` (float64, one per query, 0 where unreached), which is None
+    otherwise.
     """
 
-    __slots__ = ("offsets", "points", "reached")
+    __slots__ = ("offsets", "points", "reached", "lengths")
 
-    def __init__(self, offsets: npt.NDArray[np.int64], points: npt.NDArray[np.float32],
-                 reached: npt.NDArray[np.bool_]) -> None:
+    def __init__(self, offsets: npt.NDArray[np.int64], points: npt.NDArray[np.floating],
+                 reached: npt.NDArray[np.bool_], lengths: Optional[npt.NDArray[np.float64]] = None) -> None:
         self.offsets = offsets
         self.points = points
         self.reached = reached
+        self.lengths = lengths
 
     def __len__(self) -> int:
         return len(self.reached)
@@ -51,8 +55,12 @@ class Paths:
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Paths):
             return NotImplemented
-        return (np.array_equal(self.offsets, other.offsets) and np.array_equal(self.reached, other.reached)
-                and np.array_equal(self.points, other.points))
+        if self.lengths is None or other.lengths is None:
+            lengths_equal = self.lengths is None and other.lengths is None
+        else:
+            lengths_equal = np.array_equal(self.lengths, other.lengths)
+        return (lengths_equal and np.array_equal(self.offsets, other.offsets)
+                and np.array_equal(self.reached, other.reached) and np.array_equal(self.points, other.points))
 
     __hash__ = None  # type: ignore[assignment]
 
@@ -68,8 +76,11 @@ class Paths:
         starts = np.cumsum([0] + [len(part.points) for part in parts[:-1]])
         offsets = np.concatenate([parts[0].offsets[:1]] +
                                  [part.offsets[1:] + start for part, start in zip(parts, starts)])
+        lengths = None
+        if all(part.lengths is not None for part in parts):
+            lengths = np.concatenate([part.lengths for part in parts])
         return Paths(offsets.astype(np.int64), np.concatenate([part.points for part in parts]),
-                     np.concatenate([part.reached for part in parts]))
+                     np.concatenate([part.reached for part in parts]), lengths)
 
 
 def _node_indices(name: str, values: npt.ArrayLike, count: Optional[int]) -> np.ndarray:
@@ -162,3 +173,14 @@ def prepare_queries(starts: npt.ArrayLike, targets: npt.ArrayLike, target_points
     else:
         start_points = None
     return starts, targets, target_points, start_points
+
+
+def shortest_paths(mesh: Any, start_polygons: np.ndarray, starts: np.ndarray, target_polygons: np.ndarray,
+                   targets: np.ndarray, *, threads: Optional[int] = None, progress: ProgressArgument = False) -> Paths:
+    """The exact shortest paths of located queries over a native mesh (what
+    `NavMesh.shortest_paths` runs): int64 polygons and float64 (n, 2) points."""
+    offsets, points, reached, lengths = _native.shortest_paths(
+        mesh, np.ascontiguousarray(start_polygons, dtype=np.int64), np.ascontiguousarray(starts, dtype=np.float64),
+        np.ascontiguousarray(target_polygons, dtype=np.int64), np.ascontiguousarray(targets, dtype=np.float64),
+        threads, progress_callback(progress, "shortest_paths"))
+    return Paths(offsets, points, reached, lengths)

@@ -9,7 +9,7 @@
 """
 from __future__ import annotations
 
-from typing import Any, Callable, Dict, List, Optional, Sequence
+from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, Sequence
 
 import numpy as np
 import numpy.typing as npt
@@ -19,7 +19,10 @@ from .arguments import index_argument
 from .errors import QueryError
 from .progress import ProgressArgument, progress_callback
 
-__all__ = ["find_paths"]
+if TYPE_CHECKING:
+    from .navmesh import NavMesh
+
+__all__ = ["find_paths", "shortest_paths"]
 
 
 def _require_distributed() -> None:
@@ -101,3 +104,51 @@ def find_paths(client: Any, nodes: npt.NDArray[np.void], edges: npt.NDArray[np.v
         pure=False)
     sizes = [len(starts[p]) for p in pieces]
     return batch.Paths.concatenate(_gather_in_order(client, futures, sizes, report))
+
+
+def _run_shortest_chunk(mesh: "NavMesh", first: int, starts: np.ndarray, targets: np.ndarray,
+                        threads: Optional[int]) -> batch.Paths:
+    """One chunk of shortest paths on a worker, failures renumbered for the whole batch."""
+    try:
+        return mesh.shortest_paths(starts, targets, threads=threads)
+    except QueryError as error:
+        raise error.renumbered(first) from None
+
+
+def shortest_paths(client: Any, mesh: "NavMesh", starts: npt.ArrayLike, targets: npt.ArrayLike, *,
+                   chunk_size: int = 10_000, threads: Optional[int] = 1,
+                   progress: ProgressArgument = False) -> batch.Paths:
+    """`NavMesh.shortest_paths` over the workers of `client` (a `distributed.Client`).
+
+    The mesh is scattered to every worker once (each rebuilds its native index from
+    the arrays); the queries go out in chunks of `chunk_size`, each run on a worker
+    with `threads` threads; the result is one `Paths` with float64 points and
+    lengths, equal to the local one. Every point is located before anything is sent,
+    so a point in no polygon raises here, naming it; a failing query raises the
+    `QueryError` of the lowest such query of the whole batch. `progress` counts the
+    queries of the chunks that have come back.
+    """
+    _require_distributed()
+    chunk = index_argument("chunk_size", chunk_size)
+    if chunk < 1:
+        raise ValueError(f"argument 'chunk_size': must be at least 1, got {chunk}")
+    report = progress_callback(progress, "walkmesh_tools.dask.shortest_paths")
+    start_polygons, start_xy = mesh._nodes_of(starts, "start point")
+    target_polygons, target_xy = mesh._nodes_of(targets, "target point")
+    if len(start_polygons) != len(target_polygons):
+        raise ValueError(f"{len(start_polygons)} start points but {len(target_polygons)} target points")
+    # An empty local batch checks `threads` as each chunk will, before anything is sent.
+    empty = mesh.shortest_paths(start_xy[:0], target_xy[:0], threads=threads)
+    count = len(start_xy)
+    if count == 0:
+        if report is not None:
+            report(0, 0)
+        return empty
+    [scattered] = client.scatter([mesh], broadcast=True, hash=False)
+    firsts = list(range(0, count, chunk))
+    pieces = [slice(first, first + chunk) for first in firsts]
+    futures = client.map(_run_shortest_chunk, [scattered] * len(pieces), firsts, [start_xy[p] for p in pieces],
+                         [target_xy[p] for p in pieces], [threads] * len(pieces), pure=False)
+    sizes = [len(start_xy[p]) for p in pieces]
+    return batch.Paths.concatenate(_gather_in_order(client, futures, sizes, report))
+

@@ -10,6 +10,7 @@ namespace walkmesh::numpy {
 
 // NumPy type numbers of the record fields.
 constexpr int kFloat32TypeNumber = 11;  // NPY_FLOAT
+constexpr int kFloat64TypeNumber = 12;  // NPY_DOUBLE
 // The unsigned 32-bit integer: NPY_ULONG (8) where unsigned long is 32 bits wide,
 // NPY_UINT (6) otherwise.
 constexpr int kUnsigned32TypeNumber = sizeof(unsigned long) == 4 ? 8 : 6;

@@ -21,10 +21,13 @@
 
 #include "core/graph.hpp"
 #include "core/route.hpp"
+#include "core/shortest_path.hpp"
 #include "python/arguments.hpp"
 #include "python/array_api.hpp"
+#include "tools/buffer_view.hpp"
 #include "tools/failures.hpp"
 #include "tools/intake.hpp"
+#include "tools/mesh.hpp"
 #include "tools/results.hpp"
 
 namespace walkmesh::tools {
@@ -34,41 +37,6 @@ namespace {
 constexpr std::chrono::milliseconds kSignalInterval{10};
 // How often it tells the progress callback how many queries are done.
 constexpr std::chrono::milliseconds kProgressInterval{100};
-
-// A read-only, C-contiguous buffer of an argument, released with it.
-class BufferView {
-public:
-    BufferView(const char* name, PyObject* object, char kind, Py_ssize_t item_size, int dimensions) {
-        if (PyObject_GetBuffer(object, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) == -1) {
-            convert_argument(name, [] { throw_fetched(); });
-        }
-        held_ = true;
-        const char* format = view_.format != nullptr ? view_.format : "B";
-        // Native byte order only: an optional '@', '=' or '<' before the type character.
-        if (*format == '@' || *format == '=' || *format == '<') {
-            ++format;
-        }
-        const bool kind_matches = kind == 'i' ? (*format == 'q' || *format == 'l') : *format == kind;
-        if (!kind_matches || format[1] != '\0' || view_.itemsize != item_size || view_.ndim != dimensions ||
-            (dimensions == 2 && view_.shape[1] != 2)) {
-            throw_error(PyExc_TypeError, std::string("argument '") + name + "': not a buffer of the expected layout");
-        }
-    }
-    BufferView(const BufferView&) = delete;
-    BufferView& operator=(const BufferView&) = delete;
-    ~BufferView() {
-        if (held_) {
-            PyBuffer_Release(&view_);
-        }
-    }
-
-    Py_ssize_t length() const noexcept { return view_.shape[0]; }
-    const void* data() const noexcept { return view_.buf; }
-
-private:
-    Py_buffer view_{};
-    bool held_ = false;
-};
 
 // The query arrays' buffers, read at any alignment: a contiguous array may still
 // start at an odd address.
@@ -108,11 +76,117 @@ struct BatchFault {
     // For a start or target outside the node table: which, and the index as given.
     const char* role;
     std::int64_t node;
+    // For a query the shortest-path search refuses: why (the fault is unused then).
+    std::string reason;
 };
 
-struct Worker {
-    RouteFinder* finder;
-    GrowableArray<PointValue> points;
+// What a batch of routes runs per query: find_path's points, or straight_path's.
+class RouteJob {
+public:
+    using Finder = RouteFinder;
+    using Point = PointValue;
+    static constexpr int point_type = numpy::kFloat32TypeNumber;
+    static constexpr bool has_lengths = false;
+
+    RouteJob(const Graph& graph, const Queries& queries, const RouteOptions& options, bool straight) noexcept
+        : graph_(graph), queries_(queries), options_(options), straight_(straight) {}
+
+    std::size_t count() const noexcept { return queries_.count; }
+    void bind(RouteFinder& finder) const { finder.bind(graph_); }
+
+    std::optional<BatchFault> check(std::size_t query) const {
+        for (const auto& [role, node] : {std::pair{"start", queries_.start(query)}, std::pair{"target", queries_.target(query)}}) {
+            if (node < 0 || static_cast<std::uint64_t>(node) >= graph_.node_count()) {
+                return BatchFault{query, Fault{Fault::Kind::start_index}, role, node, {}};
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Appends the query's points; returns whether it reached its target.
+    bool run(RouteFinder& finder, std::size_t query, GrowableArray<PointValue>& points) const {
+        const RouteEnd end = finder.find(static_cast<std::uint32_t>(queries_.start(query)),
+                                         static_cast<std::uint32_t>(queries_.target(query)), options_);
+        const PointValue end_point = end == RouteEnd::partial ? finder.centroid(finder.nodes().back())
+                                                               : queries_.target_point(query);
+        if (straight_) {
+            if (end != RouteEnd::none) {
+                finder.append_straight_path(queries_.start_point(query), end_point, points);
+            }
+        } else {
+            finder.append_midpoints(points);
+            points.push_back(end_point, Site::batch);
+        }
+        return end == RouteEnd::target;
+    }
+    double length(const RouteFinder&) const noexcept { return 0.0; }
+
+private:
+    const Graph graph_;
+    const Queries queries_;
+    const RouteOptions options_;
+    const bool straight_;
+};
+
+// The query arrays of a batch of shortest paths: polygons (int64) and points (float64
+// pairs), read at any alignment.
+struct PointQueries {
+    const std::byte* start_polygons;
+    const std::byte* starts;
+    const std::byte* target_polygons;
+    const std::byte* targets;
+    std::size_t count;
+
+    static std::int64_t polygon_at(const std::byte* data, std::size_t i) noexcept {
+        return record::read<std::int64_t>(data + i * sizeof(std::int64_t));
+    }
+    static XY point_at(const std::byte* data, std::size_t i) noexcept {
+        XY point;
+        std::memcpy(&point, data + i * sizeof(XY), sizeof(XY));
+        return point;
+    }
+};
+
+// What a batch of shortest paths runs per query.
+class ShortestJob {
+public:
+    using Finder = ShortestPathFinder;
+    using Point = XY;
+    static constexpr int point_type = numpy::kFloat64TypeNumber;
+    static constexpr bool has_lengths = true;
+
+    ShortestJob(const MeshIndex& mesh, const PointQueries& queries) noexcept : mesh_(mesh), queries_(queries) {}
+
+    std::size_t count() const noexcept { return queries_.count; }
+    void bind(ShortestPathFinder&) const noexcept {}
+
+    std::optional<BatchFault> check(std::size_t query) const {
+        for (const auto& [role, polygon] : {std::pair{"start", PointQueries::polygon_at(queries_.start_polygons, query)},
+                                            std::pair{"target", PointQueries::polygon_at(queries_.target_polygons, query)}}) {
+            if (polygon < 0 || polygon >= mesh_.polygon_count()) {
+                return BatchFault{query, Fault{Fault::Kind::start_index}, nullptr, 0,
+                                  std::string(role) + " polygon " + std::to_string(polygon) + " is outside the mesh (" +
+                                      std::to_string(mesh_.polygon_count()) + " polygons)"};
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool run(ShortestPathFinder& finder, std::size_t query, GrowableArray<XY>& points) const {
+        const bool reached = finder.find(mesh_, PointQueries::polygon_at(queries_.start_polygons, query),
+                                         PointQueries::point_at(queries_.starts, query),
+                                         PointQueries::polygon_at(queries_.target_polygons, query),
+                                         PointQueries::point_at(queries_.targets, query));
+        for (const XY point : finder.path()) {
+            points.push_back(point, Site::batch);
+        }
+        return reached;
+    }
+    double length(const ShortestPathFinder& finder) const noexcept { return finder.length(); }
+
+private:
+    const MeshIndex& mesh_;
+    const PointQueries queries_;
 };
 
 // The interpreter lock released for its lifetime; `with_lock` takes it back briefly.
@@ -134,19 +208,25 @@ private:
     PyThreadState* state_;
 };
 
+template <class Job>
 class Batch {
 public:
+    using Finder = typename Job::Finder;
+    using Point = typename Job::Point;
+    struct Worker {
+        Finder* finder;
+        GrowableArray<Point> points;
+    };
+
     // `progress`, when not null, is called as progress(done, total) from the calling
     // thread, with the lock held.
-    Batch(const Graph& graph, const Queries& queries, const RouteOptions& options, bool straight,
-          std::size_t threads, PyObject* progress)
-        : graph_(graph),
-          queries_(queries),
-          options_(options),
-          straight_(straight),
+    Batch(const Job& job, std::size_t threads, PyObject* progress)
+        : job_(job),
+          count_(job.count()),
           progress_(progress),
-          slots_(Table<QuerySlot>::uninitialised(queries.count, Site::batch)),
-          chunk_(std::clamp<std::size_t>(queries.count / (threads * 16), 1, 64)) {
+          slots_(Table<QuerySlot>::uninitialised(count_, Site::batch)),
+          lengths_(Table<double>::uninitialised(Job::has_lengths ? count_ : 0, Site::batch)),
+          chunk_(std::clamp<std::size_t>(count_ / (threads * 16), 1, 64)) {
         workers_.reserve(threads);
         finders_.reserve(threads);
     }
@@ -157,7 +237,7 @@ public:
     void add_workers(std::size_t threads) {
         for (std::size_t i = 0; i < threads; ++i) {
             finders_.emplace_back();
-            finders_.back().bind(graph_);
+            job_.bind(finders_.back());
             workers_.push_back(Worker{&finders_.back(), {}});
         }
     }
@@ -201,9 +281,10 @@ public:
     }
     const std::optional<BatchFault>& fault() const noexcept { return fault_; }
 
-    // With the lock held, after a complete run(): (offsets, points, reached).
+    // With the lock held, after a complete run(): (offsets, points, reached), and the
+    // lengths when the job has them.
     OwnedRef gather() const {
-        const std::size_t count = queries_.count;
+        const std::size_t count = count_;
         OwnedRef offsets = new_array({static_cast<Py_ssize_t>(count + 1)}, numpy::kInt64TypeNumber);
         OwnedRef reached = new_array({static_cast<Py_ssize_t>(count)}, numpy::kBoolTypeNumber);
         auto* offset = static_cast<std::int64_t*>(array_data(offsets.get()));
@@ -215,14 +296,21 @@ public:
             offset[i + 1] = total;
             flags[i] = slots_[i].reached;
         }
-        OwnedRef points = new_array({static_cast<Py_ssize_t>(total), 2}, numpy::kFloat32TypeNumber);
-        auto* rows = static_cast<PointValue*>(array_data(points.get()));
+        OwnedRef points = new_array({static_cast<Py_ssize_t>(total), 2}, Job::point_type);
+        auto* rows = static_cast<Point*>(array_data(points.get()));
         for (std::size_t i = 0; i < count; ++i) {
             const QuerySlot& slot = slots_[i];
             if (slot.count != 0) {
                 std::memcpy(rows + offset[i], workers_[slot.worker].points.data() + slot.offset,
-                            std::size_t{slot.count} * sizeof(PointValue));
+                            std::size_t{slot.count} * sizeof(Point));
             }
+        }
+        if constexpr (Job::has_lengths) {
+            OwnedRef lengths = new_array({static_cast<Py_ssize_t>(count)}, numpy::kFloat64TypeNumber);
+            if (count != 0) {
+                std::memcpy(array_data(lengths.get()), lengths_.data(), count * sizeof(double));
+            }
+            return require(PyTuple_Pack(4, offsets.get(), points.get(), reached.get(), lengths.get()));
         }
         return require(PyTuple_Pack(3, offsets.get(), points.get(), reached.get()));
     }
@@ -252,10 +340,10 @@ private:
         auto last_check = std::chrono::steady_clock::now();
         while (!stop_.load(std::memory_order_relaxed)) {
             const std::size_t begin = next_.fetch_add(chunk_, std::memory_order_relaxed);
-            if (begin >= queries_.count) {
+            if (begin >= count_) {
                 return;
             }
-            const std::size_t end = std::min(begin + chunk_, queries_.count);
+            const std::size_t end = std::min(begin + chunk_, count_);
             // Counted once per chunk, so that the workers share no line per query.
             ChunkCount counted(done_count_);
             for (std::size_t query = begin; query < end; ++query) {
@@ -291,46 +379,31 @@ private:
 
     // False when the query failed.
     bool run_query(Worker& worker, std::uint16_t index, std::size_t query) noexcept {
-        const std::int64_t start = queries_.start(query);
-        const std::int64_t target = queries_.target(query);
-        for (const auto& [role, node] : {std::pair{"start", start}, std::pair{"target", target}}) {
-            if (node < 0 || static_cast<std::uint64_t>(node) >= graph_.node_count()) {
-                record_fault({query, Fault{Fault::Kind::start_index}, role, node});
+        try {
+            if (std::optional<BatchFault> fault = job_.check(query)) {
+                record_fault(*fault);
                 return false;
             }
-        }
-        try {
             const std::size_t before = worker.points.size();
-            const RouteEnd end = worker.finder->find(static_cast<std::uint32_t>(start),
-                                                     static_cast<std::uint32_t>(target), options_);
-            append_points(worker, end, query);
+            const bool reached = job_.run(*worker.finder, query, worker.points);
             slots_[query] = {before, static_cast<std::uint32_t>(worker.points.size() - before), index,
-                             static_cast<std::uint8_t>(end == RouteEnd::target)};
+                             static_cast<std::uint8_t>(reached)};
+            if constexpr (Job::has_lengths) {
+                lengths_[query] = job_.length(*worker.finder);
+            }
             return true;
         } catch (const QueryFault& fault) {
-            record_fault({query, fault.fault, nullptr, 0});
+            record_fault({query, fault.fault, nullptr, 0, {}});
+        } catch (const PointFault& fault) {
+            record_fault({query, Fault{Fault::Kind::start_index}, nullptr, 0, fault.what()});
         } catch (...) {
-            record_fault({query, Fault{Fault::Kind::out_of_memory}, nullptr, 0});
+            record_fault({query, Fault{Fault::Kind::out_of_memory}, nullptr, 0, {}});
         }
         return false;
     }
 
-    // The same points as the single calls: straight_path's, or find_path's midpoints
-    // and end point.
-    void append_points(Worker& worker, RouteEnd end, std::size_t query) const {
-        RouteFinder& finder = *worker.finder;
-        const PointValue end_point = end == RouteEnd::partial ? finder.centroid(finder.nodes().back())
-                                                               : queries_.target_point(query);
-        if (straight_) {
-            if (end != RouteEnd::none) {
-                finder.append_straight_path(queries_.start_point(query), end_point, worker.points);
-            }
-            return;
-        }
-        finder.append_midpoints(worker.points);
-        worker.points.push_back(end_point, Site::batch);
-    }
-
+    // A fault's reason is copied under the lock; running out of memory there ends the
+    // process, as it cannot be reported.
     void record_fault(const BatchFault& fault) noexcept {
         std::lock_guard<std::mutex> lock(fault_mutex_);
         if (!fault_ || fault.query < fault_->query) {
@@ -361,24 +434,23 @@ private:
     void call_progress() noexcept {
         OwnedRef result = OwnedRef::steal(PyObject_CallFunction(
             progress_, "nn", static_cast<Py_ssize_t>(done_count_.load(std::memory_order_relaxed)),
-            static_cast<Py_ssize_t>(queries_.count)));
+            static_cast<Py_ssize_t>(count_)));
         if (!result) {
             interruption_.emplace(ErrorState::take_current());
             stop_.store(true, std::memory_order_relaxed);
         }
     }
 
-    const Graph graph_;
-    const Queries queries_;
-    const RouteOptions options_;
-    const bool straight_;
+    const Job& job_;
+    const std::size_t count_;
     PyObject* const progress_;
     std::chrono::steady_clock::time_point last_progress_{};
     // Queries finished, counted chunk by chunk.
     std::atomic<std::size_t> done_count_{0};
     Table<QuerySlot> slots_;
+    Table<double> lengths_;
     const std::size_t chunk_;
-    std::vector<RouteFinder> finders_;
+    std::vector<Finder> finders_;
     std::vector<Worker> workers_;
     std::atomic<std::size_t> next_{0};
     // Set by a signal: every worker stops.
@@ -393,6 +465,41 @@ private:
     // Helper threads still at work.
     std::atomic<std::size_t> running_{0};
 };
+
+// Runs the batch and raises what stopped it: a signal's or the progress callback's
+// exception, or the lowest failed query's fault.
+template <class Job>
+void run_batch(Batch<Job>& batch, std::size_t node_count) {
+    batch.run();
+    if (std::optional<ErrorState>& interruption = batch.interruption()) {
+        throw_error(std::move(*interruption));
+    }
+    if (const std::optional<BatchFault>& fault = batch.fault()) {
+        if (!fault->reason.empty()) {
+            throw_point_fault(fault->reason, fault->query);
+        }
+        if (fault->role != nullptr) {
+            throw_node_outside(fault->role, fault->node, node_count, fault->query);
+        }
+        throw_fault(fault->fault, fault->query);
+    }
+    batch.report_done();
+}
+
+std::size_t workers_for(std::size_t threads, std::size_t count) noexcept {
+    return std::max<std::size_t>(1, std::min(threads, count));
+}
+
+// None, or a callable taking (done, total).
+PyObject* progress_argument(PyObject* object) {
+    if (object == Py_None) {
+        return nullptr;
+    }
+    if (!PyCallable_Check(object)) {
+        throw_error(PyExc_TypeError, "argument 'progress': expected None or a callable taking (done, total)");
+    }
+    return object;
+}
 
 // The cores this process may run on.
 std::size_t usable_cores() noexcept {
@@ -434,10 +541,7 @@ OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyO
     }
     const std::size_t threads = thread_count(slots[7]);
     const RouteOptions options = route_options(slots[8], slots[9]);
-    PyObject* const progress = slots[10] == Py_None ? nullptr : slots[10];
-    if (progress != nullptr && !PyCallable_Check(progress)) {
-        throw_error(PyExc_TypeError, "argument 'progress': expected None or a callable taking (done, total)");
-    }
+    PyObject* const progress = progress_argument(slots[10]);
     const std::size_t count = static_cast<std::size_t>(starts.length());
     if (targets.length() != starts.length() || target_points.length() != starts.length() ||
         (start_points && start_points->length() != starts.length())) {
@@ -448,23 +552,45 @@ OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyO
                           start_points ? static_cast<const std::byte*>(start_points->data()) : nullptr, count};
     const Graph graph = tables.graph();
 
-    const std::size_t workers = std::max<std::size_t>(1, std::min(threads, count));
-    Batch batch(graph, queries, options, straight, workers, progress);
+    const RouteJob job(graph, queries, options, straight);
+    const std::size_t workers = workers_for(threads, count);
+    Batch<RouteJob> batch(job, workers, progress);
     batch.add_workers(workers);
-    batch.run();
-    if (std::optional<ErrorState>& interruption = batch.interruption()) {
-        throw_error(std::move(*interruption));
-    }
-    if (const std::optional<BatchFault>& fault = batch.fault()) {
-        if (fault->role != nullptr) {
-            throw_node_outside(fault->role, fault->node, graph.node_count(), fault->query);
-        }
-        throw_fault(fault->fault, fault->query);
-    }
-    batch.report_done();
+    run_batch(batch, graph.node_count());
     // Python code may have run meanwhile, on other threads, in a signal handler or in
     // the progress callback.
     tables.require_unchanged();
+    return batch.gather();
+}
+
+constexpr std::array<const char*, 7> kShortestPathsParameters = {
+    "mesh", "start_polygons", "starts", "target_polygons", "targets", "threads", "progress"};
+constexpr Signature kShortestPathsSignature{"shortest_paths()", kShortestPathsParameters};
+
+OwnedRef shortest_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
+    std::array<PyObject*, 7> slots{};
+    bind_fastcall(kShortestPathsSignature, arguments, positional_count, keyword_names, slots);
+    const MeshIndex& mesh = mesh_argument("mesh", slots[0]);
+    const BufferView start_polygons("start_polygons", slots[1], 'i', 8, 1);
+    const BufferView starts("starts", slots[2], 'd', 8, 2);
+    const BufferView target_polygons("target_polygons", slots[3], 'i', 8, 1);
+    const BufferView targets("targets", slots[4], 'd', 8, 2);
+    const std::size_t threads = thread_count(slots[5]);
+    PyObject* const progress = progress_argument(slots[6]);
+    const Py_ssize_t length = start_polygons.length();
+    if (starts.length() != length || target_polygons.length() != length || targets.length() != length) {
+        throw_error(PyExc_ValueError, "the polygon and point arrays differ in length");
+    }
+    const std::size_t count = static_cast<std::size_t>(length);
+    const PointQueries queries{static_cast<const std::byte*>(start_polygons.data()),
+                               static_cast<const std::byte*>(starts.data()),
+                               static_cast<const std::byte*>(target_polygons.data()),
+                               static_cast<const std::byte*>(targets.data()), count};
+    const ShortestJob job(mesh, queries);
+    const std::size_t workers = workers_for(threads, count);
+    Batch<ShortestJob> batch(job, workers, progress);
+    batch.add_workers(workers);
+    run_batch(batch, 0);
     return batch.gather();
 }
 

@@ -13,4 +13,10 @@ namespace walkmesh::tools {
 // no call reads outside them. `progress` is None or called as progress(done, total).
 OwnedRef find_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names);
 
+// shortest_paths(mesh, start_polygons, starts, target_polygons, targets, threads,
+// progress) -> (offsets, points, reached, lengths): the exact shortest path of every
+// query, float64 points. The Python layer hands over int64 polygons and float64 (n, 2)
+// points, C-contiguous.
+OwnedRef shortest_paths(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names);
+
 }  // namespace walkmesh::tools

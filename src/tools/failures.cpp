@@ -112,6 +112,10 @@ void throw_node_outside(const char* role, std::int64_t node, std::size_t node_co
     throw_node_outside(role, index.get(), node_count, query);
 }
 
+void throw_point_fault(const std::string& reason, std::optional<std::size_t> query) {
+    throw_query_error(reason, query, OwnedRef(), OwnedRef());
+}
+
 void throw_fault(const Fault& fault, std::optional<std::size_t> query) {
     if (fault.kind == Fault::Kind::too_large || fault.kind == Fault::Kind::out_of_memory) {
         throw_error(PyExc_MemoryError, with_query(fault_reason(fault), query));

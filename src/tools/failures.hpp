@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "core/fault.hpp"
@@ -31,6 +32,9 @@ struct QueryFault {
 // The exception for `fault`, met by the query at `query` of a batch (or by a single
 // call): QueryError, or MemoryError for storage. Needs the interpreter lock.
 [[noreturn]] void throw_fault(const Fault& fault, std::optional<std::size_t> query = std::nullopt);
+
+// QueryError(reason) for a query's point that the shortest-path search refuses.
+[[noreturn]] void throw_point_fault(const std::string& reason, std::optional<std::size_t> query = std::nullopt);
 
 // Raises the exception being handled as a Python exception. Must be called from
 // inside a catch handler; ends with a Python exception set.

@@ -178,6 +178,32 @@ PointValue point_argument(const char* name, PyObject* object) {
     return point;
 }
 
+XY xy_argument(const char* name, PyObject* object) {
+    const bool text = PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object);
+    if (text || !PySequence_Check(object)) {
+        argument_error(PyExc_TypeError, name, "expected a pair of numbers, got " + type_name(object));
+    }
+    const Py_ssize_t length = PySequence_Size(object);
+    if (length == -1) {
+        throw_fetched();
+    }
+    if (length != 2) {
+        argument_error(PyExc_ValueError, name, "expected a pair of numbers, got " + std::to_string(length) + " items");
+    }
+    double coordinates[2];
+    for (Py_ssize_t i = 0; i < 2; ++i) {
+        OwnedRef item = require(PySequence_GetItem(object, i));
+        coordinates[i] = convert_argument(name, [&] {
+            const double value = PyFloat_AsDouble(item.get());
+            if (value == -1.0 && PyErr_Occurred()) {
+                throw_fetched();
+            }
+            return value;
+        });
+    }
+    return {coordinates[0], coordinates[1]};
+}
+
 std::uint64_t budget_argument(const char* name, PyObject* object) {
     if (object == Py_None) {
         return UINT64_MAX;

@@ -10,6 +10,7 @@
 
 #include "core/geometry.hpp"
 #include "core/graph.hpp"
+#include "core/orientation.hpp"
 #include "python/held_array.hpp"
 #include "core/route.hpp"
 
@@ -44,6 +45,10 @@ std::uint32_t node_argument(const char* name, PyObject* object, std::size_t node
 // A walkmesh.Point, a pair of real numbers or an array of two, as 32-bit floats
 // rounded the way Point rounds; ValueError unless both are finite.
 PointValue point_argument(const char* name, PyObject* object);
+
+// A pair of real numbers (or an array of two, or a walkmesh.Point) as doubles,
+// unrounded; the search checks their range.
+XY xy_argument(const char* name, PyObject* object);
 
 // None (no limit) or a non-negative integer.
 std::uint64_t budget_argument(const char* name, PyObject* object);

@@ -10,6 +10,7 @@
 #include "tools/batch.hpp"
 #include "tools/failures.hpp"
 #include "tools/intake.hpp"
+#include "tools/mesh.hpp"
 #include "tools/results.hpp"
 
 namespace walkmesh::tools {
@@ -83,6 +84,19 @@ PyMethodDef methods[] = {
     {"find_paths", fastcall(entry<find_paths>), METH_FASTCALL | METH_KEYWORDS,
      "find_paths(nodes, edges, starts, targets, target_points, start_points, straight, threads, "
      "max_expansions, partial, progress)\n--\n\n"},
+    {"mesh", fastcall(entry<mesh>), METH_FASTCALL | METH_KEYWORDS,
+     "mesh(vertices, polygon_offsets, polygon_corners, neighbours)\n--\n\n"},
+    {"shortest_path", fastcall(entry<shortest_path>), METH_FASTCALL | METH_KEYWORDS,
+     "shortest_path(mesh, start_polygon, start, target_polygon, target)\n--\n\n"},
+    {"shortest_paths", fastcall(entry<shortest_paths>), METH_FASTCALL | METH_KEYWORDS,
+     "shortest_paths(mesh, start_polygons, starts, target_polygons, targets, threads, progress)\n--\n\n"},
+    {"locate", fastcall(entry<locate>), METH_FASTCALL | METH_KEYWORDS, "locate(mesh, points)\n--\n\n"},
+    {"nearest", fastcall(entry<nearest>), METH_FASTCALL | METH_KEYWORDS,
+     "nearest(mesh, points, max_distance)\n--\n\n"},
+    {"place", fastcall(entry<place>), METH_FASTCALL | METH_KEYWORDS, "place(mesh, point)\n--\n\n"},
+    {"first_overlap", fastcall(entry<first_overlap>), METH_FASTCALL | METH_KEYWORDS,
+     "first_overlap(mesh, tolerance)\n--\n\n"},
+    {"locator_bytes", fastcall(entry<locator_bytes>), METH_FASTCALL | METH_KEYWORDS, "locator_bytes(mesh)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
