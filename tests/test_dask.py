@@ -149,3 +149,11 @@ def test_cluster_shortest_paths_equal_the_local_ones_and_name_the_query(client):
     targets[100] = (-50.0, -50.0)
     with pytest.raises(ValueError, match="target point 100"):
         tools_dask.shortest_paths(client, mesh, starts, targets, chunk_size=64)
+
+
+def test_shortest_paths_check_their_options_before_anything_is_sent(client):
+    mesh = tools.NavMesh.from_polygons([(0, 0), (1, 0), (1, 1), (0, 1)], [(0, 1, 2, 3)])
+    for options, error in [(dict(threads=0), ValueError), (dict(chunk_size=2.5), TypeError),
+                           (dict(chunk_size=0), ValueError)]:
+        with pytest.raises(error):
+            tools_dask.shortest_paths(None, mesh, [(0.5, 0.5)], [(0.2, 0.2)], **options)

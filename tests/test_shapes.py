@@ -87,8 +87,10 @@ def test_point_obstacles_grow_into_discs():
     open_map = tools.NavMesh.from_shapes([(0, 0), (10, 0), (10, 10), (0, 10)], [shapely.Point(5, 5)],
                                          agent_radius=1.0, quad_segs=8)
     area = shapely.area(polygon_shapes(open_map)).sum()
-    # The border moves in by 1 (8 x 8 left) and the disc takes about pi.
-    assert 64 - np.pi - 0.1 < area < 64 - np.pi + 0.1
+    # The border moves in by a little more than 1 and the disc takes a little more
+    # than pi: sides touching the circle, corners outside it.
+    grown = 1 / np.cos(np.pi / 32)
+    assert (10 - 2 * grown) ** 2 - np.pi * grown ** 2 - 0.02 < area < 64 - np.pi
     assert open_map.locate((5, 5)) == -1 and open_map.locate((5, 6.2)) >= 0
 
 
@@ -114,10 +116,87 @@ def test_bad_shapes_are_a_value_error_naming_them(walkable, obstacles, radius, w
     assert words in str(raised.value)
 
 
+@settings(max_examples=8, deadline=None)
+@given(st.integers(0, 2**32), st.sampled_from([0.3, 1.5, 3.0]), st.sampled_from([1, 2, 8]))
+def test_no_part_of_the_mesh_comes_nearer_than_the_radius(seed, radius, quad_segs):
+    walkable, obstacles = workloads.random_obstacle_map(WIDTH, HEIGHT, count=40, seed=seed, sizes=(2.0, 9.0))
+    mesh = tools.NavMesh.from_shapes(walkable, obstacles, agent_radius=radius, quad_segs=quad_segs)
+    shapes = polygon_shapes(mesh)
+    blocked = shapely.union_all([shapely.Polygon(o) for o in obstacles])
+    edge = shapely.Polygon(walkable).exterior
+    assert shapely.distance(blocked, shapes).min() >= radius
+    assert shapely.distance(edge, shapes).min() >= radius
+    # And not much farther: the polygons hold the round offset closely.
+    reach = radius / np.cos(3 * np.pi / (8 * quad_segs))
+    assert shapely.distance(blocked, shapes).min() < reach
+    assert not tools.validate(mesh.nodes, mesh.edges)
+
+
+def test_lines_are_walls_and_points_block_nothing_at_radius_zero():
+    room = [(0, 0), (100, 0), (100, 100), (0, 100)]
+    wall = shapely.LineString([(50, 0), (50, 80)])
+    mesh = tools.NavMesh.from_shapes(room, [wall, shapely.Point(20, 20)])
+    path = shapely.LineString(mesh.straight_path((10, 10), (90, 10)).astype(np.float64))
+    assert not path.crosses(wall) and path.length > 2 * np.hypot(40, 70)
+    assert mesh.locate((20, 20)) >= 0
+    # A wall across the whole room cuts it in two.
+    split = tools.NavMesh.from_shapes(room, [shapely.LineString([(50, -10), (50, 110)])])
+    assert split.find_path((10, 10), (90, 10)) == []
+    # At a positive radius both grow.
+    grown = tools.NavMesh.from_shapes(room, [wall, shapely.Point(20, 20)], agent_radius=1.0)
+    assert grown.locate([(20, 20.9), (50.9, 50), (50, 80.9)]).tolist() == [-1, -1, -1]
+    assert (grown.locate([(20, 21.2), (51.2, 50), (50, 81.2)]) >= 0).all()
+    shapes = polygon_shapes(grown)
+    assert min(shapely.distance(wall, shapes).min(), shapely.distance(shapely.Point(20, 20), shapes).min()) >= 1.0
+
+
+def test_nearly_touching_obstacles_give_a_valid_mesh():
+    def square(x, y, size):
+        return [(x, y), (x + size, y), (x + size, y + size), (x, y + size)]
+    for gap in (3e-5, 1e-9, 0.0):
+        mesh = tools.NavMesh.from_shapes(square(0, 0, 1024), [square(10, 10, 10), square(20 + gap, 10, 10),
+                                                              square(20 + gap, 20 + gap, 5)])
+        assert not tools.validate(mesh.nodes, mesh.edges)
+        # Every corner is exact as a 32-bit float.
+        assert np.array_equal(mesh.vertices.astype(np.float32).astype(np.float64), mesh.vertices)
+
+
+@pytest.mark.parametrize("options, words", [
+    (dict(agent_radius=float("nan")), "agent_radius must be finite and not negative"),
+    (dict(agent_radius=float("inf")), "agent_radius must be finite and not negative"),
+])
+def test_bad_options_are_a_value_error_naming_them(options, words):
+    with pytest.raises(ValueError, match=words):
+        tools.NavMesh.from_shapes([(0, 0), (9, 0), (9, 9), (0, 9)], **options)
+    with pytest.raises(ValueError, match="the walkable area must be a polygon"):
+        tools.NavMesh.from_shapes(shapely.LineString([(0, 0), (1, 1)]))
+
+
+def test_an_error_the_mesh_still_meets_names_the_obstacles_nearby(monkeypatch):
+    room = [(0, 0), (100, 0), (100, 100), (0, 100)]
+    near, far = [(10, 10), (20, 10), (20, 20), (10, 20)], [(70, 70), (80, 70), (80, 80), (70, 80)]
+    mesh = tools.NavMesh.from_shapes(room, [far, near])
+    polygon = int(mesh.locate((15, 25)))
+
+    def refuse(cls, polygons, cost_factors=None):
+        raise ValueError(f"polygon {polygon} is wrong")
+
+    monkeypatch.setattr(tools.NavMesh, "_from_checked", classmethod(refuse))
+    with pytest.raises(ValueError) as raised:
+        tools.NavMesh.from_shapes(room, [far, near])
+    # The same triangulation comes out again: the obstacles named are those that touch
+    # the polygon's corners, obstacle 1 among them.
+    corners = shapely.points(mesh.vertices[mesh.polygons[polygon]])
+    touching = [i for i, o in enumerate([far, near]) if shapely.distance(shapely.Polygon(o), corners).min() < 1e-3]
+    assert 1 in touching
+    assert str(raised.value) == f"polygon {polygon} is wrong (near obstacles {', '.join(map(str, touching))})"
+
+
 @pytest.mark.parametrize("quad_segs, error, words", [
     (2.5, TypeError, "argument 'quad_segs': 'float' object cannot be interpreted as an integer"),
     ("2", TypeError, "argument 'quad_segs': 'str' object cannot be interpreted as an integer"),
-    (0, ValueError, "quad_segs must be at least 1, not 0"),
+    (0, ValueError, "quad_segs must be from 1 to 64, not 0"),
+    (65, ValueError, "quad_segs must be from 1 to 64, not 65"),
 ])
 def test_quad_segs_is_a_whole_number_of_segments(quad_segs, error, words):
     square, block = [(0, 0), (10, 0), (10, 10), (0, 10)], [[(4, 4), (6, 4), (6, 6), (4, 6)]]

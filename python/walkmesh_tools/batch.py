@@ -55,11 +55,12 @@ class Paths:
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Paths):
             return NotImplemented
-        if (self.lengths is None) != (other.lengths is None):
-            return False
-        return (np.array_equal(self.offsets, other.offsets) and np.array_equal(self.reached, other.reached)
-                and np.array_equal(self.points, other.points)
-                and (self.lengths is None or np.array_equal(self.lengths, other.lengths)))
+        if self.lengths is None or other.lengths is None:
+            lengths_equal = self.lengths is None and other.lengths is None
+        else:
+            lengths_equal = np.array_equal(self.lengths, other.lengths)
+        return (lengths_equal and np.array_equal(self.offsets, other.offsets)
+                and np.array_equal(self.reached, other.reached) and np.array_equal(self.points, other.points))
 
     __hash__ = None  # type: ignore[assignment]
 

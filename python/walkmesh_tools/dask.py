@@ -9,7 +9,7 @@
 """
 from __future__ import annotations
 
-from typing import Any, Callable, Dict, List, Optional, Sequence
+from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, Sequence
 
 import numpy as np
 import numpy.typing as npt
@@ -18,6 +18,9 @@ from . import batch
 from .arguments import index_argument
 from .errors import QueryError
 from .progress import ProgressArgument, progress_callback
+
+if TYPE_CHECKING:
+    from .navmesh import NavMesh
 
 __all__ = ["find_paths", "shortest_paths"]
 
@@ -103,7 +106,7 @@ def find_paths(client: Any, nodes: npt.NDArray[np.void], edges: npt.NDArray[np.v
     return batch.Paths.concatenate(_gather_in_order(client, futures, sizes, report))
 
 
-def _run_shortest_chunk(mesh: Any, first: int, starts: np.ndarray, targets: np.ndarray,
+def _run_shortest_chunk(mesh: "NavMesh", first: int, starts: np.ndarray, targets: np.ndarray,
                         threads: Optional[int]) -> batch.Paths:
     """One chunk of shortest paths on a worker, failures renumbered for the whole batch."""
     try:
@@ -112,7 +115,7 @@ def _run_shortest_chunk(mesh: Any, first: int, starts: np.ndarray, targets: np.n
         raise error.renumbered(first) from None
 
 
-def shortest_paths(client: Any, mesh: Any, starts: npt.ArrayLike, targets: npt.ArrayLike, *,
+def shortest_paths(client: Any, mesh: "NavMesh", starts: npt.ArrayLike, targets: npt.ArrayLike, *,
                    chunk_size: int = 10_000, threads: Optional[int] = 1,
                    progress: ProgressArgument = False) -> batch.Paths:
     """`NavMesh.shortest_paths` over the workers of `client` (a `distributed.Client`).
@@ -126,19 +129,21 @@ def shortest_paths(client: Any, mesh: Any, starts: npt.ArrayLike, targets: npt.A
     queries of the chunks that have come back.
     """
     _require_distributed()
-    chunk = chunk_size.__index__()
+    chunk = index_argument("chunk_size", chunk_size)
     if chunk < 1:
-        raise ValueError(f"chunk_size must be at least 1, got {chunk_size}")
+        raise ValueError(f"argument 'chunk_size': must be at least 1, got {chunk}")
     report = progress_callback(progress, "walkmesh_tools.dask.shortest_paths")
     start_polygons, start_xy = mesh._nodes_of(starts, "start point")
     target_polygons, target_xy = mesh._nodes_of(targets, "target point")
     if len(start_polygons) != len(target_polygons):
         raise ValueError(f"{len(start_polygons)} start points but {len(target_polygons)} target points")
+    # An empty local batch checks `threads` as each chunk will, before anything is sent.
+    empty = mesh.shortest_paths(start_xy[:0], target_xy[:0], threads=threads)
     count = len(start_xy)
     if count == 0:
         if report is not None:
             report(0, 0)
-        return mesh.shortest_paths(start_xy, target_xy, threads=1)
+        return empty
     [scattered] = client.scatter([mesh], broadcast=True, hash=False)
     firsts = list(range(0, count, chunk))
     pieces = [slice(first, first + chunk) for first in firsts]

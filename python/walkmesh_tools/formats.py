@@ -403,6 +403,11 @@ def load(cls: Type[NavMesh], path: PathLike, *, up: str = "y", max_slope: float 
          merge: bool = False) -> NavMesh:
     """NavMesh.load: the reader chosen by the suffix, every error naming the file."""
     path = Path(path)
+    if path.suffix.lower() == ".map":
+        # Grid maps are read, never written.
+        from .grids import read_map
+        walkable = read_map(path)
+        return _named(path, lambda: cls.from_grid(walkable))
     suffix = _suffix(path)
     if suffix == ".mesh":
         vertices, polygons, neighbours = read_text(path)

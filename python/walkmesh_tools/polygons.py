@@ -3,9 +3,11 @@ are polygons) and `corners`, the vertex index of every corner, polygon after
 polygon. Side k of a polygon runs from the corner before k to corner k, so each
 corner also names the side that ends at it.
 
-Here live the checks a polygon must pass, turning clockwise ones, the side across
-which each side is shared (its twin), the polygons around each vertex, and the
-merging of neighbouring convex polygons into larger convex ones. Polygons that
+Here live the checks a polygon must pass, turning clockwise ones, joining corners at
+one point into one vertex and splitting sides at the corners that lie on them
+(T-junctions), the side across which each side is shared (its twin), the polygons
+around each vertex, and the merging of neighbouring convex polygons into larger
+convex ones. Polygons that
 passed the checks travel as CheckedPolygons, with their twins, and are not checked
 again."""
 from __future__ import annotations
@@ -20,7 +22,8 @@ import numpy.typing as npt
 from . import ragged
 
 __all__ = ["PolygonsLike", "RaggedPolygons", "CheckedPolygons", "as_vertices", "as_ragged", "check_polygons",
-           "corner_links", "orient_and_check", "side_twins", "vertex_fans", "merge_convex"]
+           "corner_links", "orient_and_check", "merge_equal_vertices", "split_sides_at_corners", "side_twins",
+           "vertex_fans", "merge_convex"]
 
 # Polygons as NavMesh takes them: vertex index sequences, or one polygon per row of
 # a 2-D integer array.
@@ -131,9 +134,6 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
                          f"{tuple(xy[k].tolist())} (vertices {corners[k]} and {corners[after[k]]})")
     x, y = xy[:, 0], xy[:, 1]
     twice_area = np.add.reduceat(x * y[after] - x[after] * y, ragged.starts(offsets)) if len(lengths) else np.zeros(0)
-    if np.any(twice_area == 0):
-        i = _first(twice_area == 0)
-        raise ValueError(f"polygon {i} has no area: its corners lie on one line")
     clockwise = twice_area < 0
     if np.any(clockwise):
         # Reversed with the first corner kept first: position p goes to (n - p) mod n.
@@ -145,22 +145,261 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
         corners = oriented
         xy = vertices[corners]
     cross, dot = corner_turns(xy, before, after)
-    right = cross < 0
-    if np.any(right):
-        k = _first(right)
-        raise ValueError(f"polygon {polygon[k]} is not convex: it turns the other way at corner "
-                         f"{position[k]} (vertex {corners[k]})")
-    folds = (cross == 0) & (dot < 0)
-    if np.any(folds):
-        k = _first(folds)
-        raise ValueError(f"polygon {polygon[k]} folds back on itself at corner {position[k]} (vertex {corners[k]})")
     # All turns go one way; a simple polygon turns once around in all (2 pi), one that
     # winds around its inside twice or more turns 4 pi or more.
-    turning = np.add.reduceat(np.arctan2(cross, dot), ragged.starts(offsets))
-    if np.any(turning > 3 * math.pi):
-        i = _first(turning > 3 * math.pi)
-        raise ValueError(f"polygon {i} is not simple: its sides wind around its inside more than once")
+    turning = np.add.reduceat(np.arctan2(cross, dot), ragged.starts(offsets)) if len(lengths) else np.zeros(0)
+    bad_corner = (cross < 0) | ((cross == 0) & (dot < 0))
+    bad = (twice_area == 0) | (turning > 3 * math.pi)
+    bad[polygon[bad_corner]] = True
+    if np.any(bad):
+        i = _first(bad)
+        begin, end = int(offsets[i]), int(offsets[i + 1])
+        raise ValueError(_shape_problem(i, vertices, corners[begin:end], cross[begin:end], dot[begin:end],
+                                        float(twice_area[i])))
     return corners
+
+
+def _segments_meet(p: np.ndarray, q: np.ndarray, r: np.ndarray, s: np.ndarray) -> bool:
+    """Whether the closed segments p-q and r-s have a point in common."""
+    def orientation(a: np.ndarray, b: np.ndarray, c: np.ndarray) -> float:
+        return float((b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]))
+
+    def within(a: np.ndarray, b: np.ndarray, c: np.ndarray) -> bool:
+        return bool(min(a[0], b[0]) <= c[0] <= max(a[0], b[0]) and min(a[1], b[1]) <= c[1] <= max(a[1], b[1]))
+
+    d1, d2 = orientation(r, s, p), orientation(r, s, q)
+    d3, d4 = orientation(p, q, r), orientation(p, q, s)
+    if ((d1 > 0 and d2 < 0) or (d1 < 0 and d2 > 0)) and ((d3 > 0 and d4 < 0) or (d3 < 0 and d4 > 0)):
+        return True
+    return ((d1 == 0 and within(r, s, p)) or (d2 == 0 and within(r, s, q)) or (d3 == 0 and within(p, q, r))
+            or (d4 == 0 and within(p, q, s)))
+
+
+def _shape_problem(i: int, vertices: np.ndarray, ring: np.ndarray, cross: np.ndarray, dot: np.ndarray,
+                   twice_area: float) -> str:
+    """What is wrong with polygon i, whose corners are `ring`: it folds back, its sides
+    cross, it has no area, or it is not convex."""
+    if np.all(cross == 0):
+        return f"polygon {i} has no area: its corners lie on one line"
+    folds = np.flatnonzero((cross == 0) & (dot < 0))
+    if len(folds):
+        k = int(folds[0])
+        return f"polygon {i} folds back on itself at corner {k} (vertex {ring[k]})"
+    points = vertices[ring]
+    n = len(ring)
+    # Side k runs from corner k - 1 to corner k; sides next to each other share a corner.
+    for j in range(n):
+        for k in range(j + 2, n):
+            if j == 0 and k == n - 1:
+                continue
+            if _segments_meet(points[j - 1], points[j], points[k - 1], points[k]):
+                return f"polygon {i} is not simple: it is self-intersecting (its sides {j} and {k} meet)"
+    if twice_area == 0:
+        return f"polygon {i} has no area: its corners lie on one line"
+    right = np.flatnonzero(cross < 0)
+    if len(right):
+        k = int(right[0])
+        return f"polygon {i} is not convex: it turns the other way at corner {k} (vertex {ring[k]})"
+    return f"polygon {i} is not simple: its sides wind around its inside more than once"
+
+
+def merge_equal_vertices(vertices: np.ndarray, corners: np.ndarray, tolerance: float) -> np.ndarray:
+    """The corners with each vertex replaced by the lowest-index vertex at the same
+    point, or, with a tolerance, within `tolerance` of it (through chains of such
+    vertices). Only the vertices that corners use take part."""
+    used = np.flatnonzero(np.bincount(corners.astype(np.intp), minlength=len(vertices)))
+    if len(used) < 2:
+        return corners
+    # + 0.0 makes -0.0 and 0.0 one coordinate.
+    xy = vertices[used] + 0.0
+    label = np.arange(len(used))
+    if tolerance == 0:
+        order = np.lexsort((used, xy[:, 1], xy[:, 0]))
+        ordered = xy[order]
+        new = np.r_[True, np.any(ordered[1:] != ordered[:-1], axis=1)]
+        first = order[np.flatnonzero(new)]
+        label[order] = first[np.cumsum(new) - 1]
+    else:
+        # Pairs closer than the tolerance meet in the same or a neighbouring cell.
+        cell = np.floor((xy - xy.min(axis=0)) / tolerance).astype(np.int64)
+        columns = int(cell[:, 0].max()) + 3
+        key = (cell[:, 1] + 1) * columns + cell[:, 0] + 1
+        order = np.argsort(key, kind="stable")
+        sorted_key = key[order]
+        pairs_a, pairs_b = [], []
+        for dx, dy in [(0, 0), (1, 0), (-1, 1), (0, 1), (1, 1)]:
+            wanted = key + dy * columns + dx
+            low = np.searchsorted(sorted_key, wanted, side="left")
+            high = np.searchsorted(sorted_key, wanted, side="right")
+            row, index = _ranges(low, high - low)
+            a, b = row, order[index]
+            keep = (a != b) & (np.hypot(*(xy[a] - xy[b]).T) <= tolerance)
+            pairs_a.append(a[keep])
+            pairs_b.append(b[keep])
+        a, b = np.concatenate(pairs_a), np.concatenate(pairs_b)
+        # Each vertex takes the lowest label among its near vertices until none changes.
+        while len(a):
+            lowest = label.copy()
+            np.minimum.at(lowest, a, label[b])
+            np.minimum.at(lowest, b, label[a])
+            lowest = lowest[lowest]
+            if np.array_equal(lowest, label):
+                break
+            label = lowest
+    representative = np.arange(len(vertices), dtype=np.int64)
+    representative[used] = used[label]
+    merged: np.ndarray = representative[corners]
+    return merged
+
+
+def _ranges(starts: np.ndarray, counts: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+    """(row, index): for each row r, the indices starts[r] .. starts[r] + counts[r] - 1."""
+    return ragged.ranges(np.asarray(starts, dtype=np.int64), ragged.offsets_from_lengths(counts))
+
+
+def _unmatched_sides(vertex_count: int, offsets: np.ndarray, corners: np.ndarray) -> np.ndarray:
+    """The sides whose pair of vertices no other side has."""
+    _, before, _ = corner_links(offsets)
+    start, end = corners[before], corners
+    key = np.minimum(start, end) * max(vertex_count, 1) + np.maximum(start, end)
+    order = np.argsort(key, kind="stable")
+    ordered = key[order]
+    alone = np.ones(len(key), dtype=bool)
+    repeated = np.flatnonzero(ordered[1:] == ordered[:-1])
+    alone[repeated] = alone[repeated + 1] = False
+    return np.sort(order[alone])
+
+
+def _rank(values: np.ndarray, within: np.ndarray) -> np.ndarray:
+    return np.searchsorted(within, values)
+
+
+def _pairs_on_lines(a: np.ndarray, b: np.ndarray, chosen: np.ndarray, points: np.ndarray,
+                    axis: int) -> Tuple[np.ndarray, np.ndarray]:
+    """(side, point) pairs for the sides `chosen` that run along `axis` (their other
+    coordinate constant) and the points on their line strictly between their ends."""
+    other = 1 - axis
+    lines = np.unique(points[:, other])
+    along = np.unique(points[:, axis])
+    line_of = _rank(points[:, other], lines)
+    key = line_of * (len(along) + 1) + _rank(points[:, axis], along)
+    order = np.argsort(key, kind="stable")
+    sorted_key = key[order]
+    line = _rank(a[chosen, other], lines)
+    # Sides off every point's line find nothing there.
+    on_a_line = (line < len(lines)) & (lines[np.minimum(line, len(lines) - 1)] == a[chosen, other])
+    low = np.minimum(a[chosen, axis], b[chosen, axis])
+    high = np.maximum(a[chosen, axis], b[chosen, axis])
+    base = line * (len(along) + 1)
+    first = np.searchsorted(sorted_key, base + np.searchsorted(along, low, side="right"), side="left")
+    last = np.searchsorted(sorted_key, base + np.searchsorted(along, high, side="left"), side="left")
+    count = np.where(on_a_line, np.maximum(last - first, 0), 0)
+    row, index = _ranges(first, count)
+    return chosen[row], order[index]
+
+
+def _pairs_near_sides(a: np.ndarray, b: np.ndarray, chosen: np.ndarray, points: np.ndarray,
+                      tolerance: float) -> Tuple[np.ndarray, np.ndarray]:
+    """(side, point) pairs for the sides `chosen` and the points in the cells of a
+    grid that each side crosses (a thick line: every row of cells it crosses in each
+    column, or the other way round for steep sides), with a margin of `tolerance`."""
+    if len(chosen) == 0:
+        return np.zeros(0, np.int64), np.zeros(0, np.int64)
+    a, b = a[chosen], b[chosen]
+    low = np.minimum(np.minimum(a, b).min(axis=0), points.min(axis=0)) - tolerance
+    cell = max(float(np.mean(np.hypot(*(b - a).T))), tolerance, 1e-300)
+    point_cells = np.floor((points - low) / cell).astype(np.int64)
+    width = int(max(point_cells[:, 0].max(), np.floor((np.maximum(a, b)[:, 0] + tolerance - low[0]) / cell).max())) + 3
+    by_key = np.argsort(point_cells[:, 1] * width + point_cells[:, 0], kind="stable")
+    sorted_key = (point_cells[:, 1] * width + point_cells[:, 0])[by_key]
+    steep = np.abs(b[:, 1] - a[:, 1]) > np.abs(b[:, 0] - a[:, 0])
+    sides_found, points_found = [], []
+    for axis in (0, 1):
+        mine = np.flatnonzero(steep == bool(axis))
+        if len(mine) == 0:
+            continue
+        pa, pb = a[mine], b[mine]
+        first = np.floor((np.minimum(pa[:, axis], pb[:, axis]) - tolerance - low[axis]) / cell).astype(np.int64)
+        last = np.floor((np.maximum(pa[:, axis], pb[:, axis]) + tolerance - low[axis]) / cell).astype(np.int64)
+        side_row, step = _ranges(first, last - first + 1)
+        sa, span = pa[side_row], pb[side_row] - pa[side_row]
+        with np.errstate(divide="ignore", invalid="ignore"):
+            t0 = np.clip((low[axis] + step * cell - sa[:, axis]) / span[:, axis], 0, 1)
+            t1 = np.clip((low[axis] + (step + 1) * cell - sa[:, axis]) / span[:, axis], 0, 1)
+        flat = span[:, axis] == 0
+        t0[flat], t1[flat] = 0.0, 1.0
+        other = 1 - axis
+        o0, o1 = sa[:, other] + t0 * span[:, other], sa[:, other] + t1 * span[:, other]
+        other_first = np.floor((np.minimum(o0, o1) - tolerance - low[other]) / cell).astype(np.int64)
+        other_last = np.floor((np.maximum(o0, o1) + tolerance - low[other]) / cell).astype(np.int64)
+        cell_row, other_step = _ranges(other_first, other_last - other_first + 1)
+        column = step[cell_row] if axis == 0 else other_step
+        row = other_step if axis == 0 else step[cell_row]
+        key = row * width + column
+        begin = np.searchsorted(sorted_key, key, side="left")
+        end = np.searchsorted(sorted_key, key, side="right")
+        found_row, found = _ranges(begin, end - begin)
+        sides_found.append(chosen[mine[side_row[cell_row[found_row]]]])
+        points_found.append(by_key[found])
+    return np.concatenate(sides_found), np.concatenate(points_found)
+
+
+def split_sides_at_corners(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
+                           tolerance: float = 0.0) -> RaggedPolygons:
+    """Inserts into every side that no other side matches each corner of such a side
+    that lies on it, strictly between its ends (on its line exactly, or within
+    `tolerance` of it): a polygon whose side another polygon's corner touches (a
+    T-junction) gets a straight corner there, so the two share a side by vertices."""
+    sides = _unmatched_sides(len(vertices), offsets, corners)
+    if len(sides) == 0:
+        return RaggedPolygons(offsets, corners)
+    _, before, _ = corner_links(offsets)
+    a_index, b_index = corners[before[sides]], corners[sides]
+    a, b = vertices[a_index], vertices[b_index]
+    candidates = np.flatnonzero(np.bincount(np.r_[a_index, b_index].astype(np.intp), minlength=len(vertices)))
+    points = vertices[candidates]
+    everything = np.arange(len(sides))
+    if tolerance == 0:
+        # Level and upright sides (most of a grid's or an editor's) by sorting.
+        level, upright = a[:, 1] == b[:, 1], a[:, 0] == b[:, 0]
+        found = [_pairs_on_lines(a, b, np.flatnonzero(level), points, 0),
+                 _pairs_on_lines(a, b, np.flatnonzero(upright & ~level), points, 1),
+                 _pairs_near_sides(a, b, everything[~level & ~upright], points, 0.0)]
+    else:
+        found = [_pairs_near_sides(a, b, everything, points, tolerance)]
+    side = np.concatenate([pair[0] for pair in found])
+    vertex = candidates[np.concatenate([pair[1] for pair in found])]
+    keep = (vertex != a_index[side]) & (vertex != b_index[side])
+    side, vertex = side[keep], vertex[keep]
+    sa, sb, p = a[side], b[side], vertices[vertex]
+    ex, ey = sb[:, 0] - sa[:, 0], sb[:, 1] - sa[:, 1]
+    cross = ex * (p[:, 1] - sa[:, 1]) - ey * (p[:, 0] - sa[:, 0])
+    along = ex * (p[:, 0] - sa[:, 0]) + ey * (p[:, 1] - sa[:, 1])
+    squared = ex * ex + ey * ey
+    on_line = cross == 0 if tolerance == 0 else np.abs(cross) <= tolerance * np.sqrt(squared)
+    on = on_line & (along > 0) & (along < squared)
+    side, vertex, t = side[on], vertex[on], along[on] / squared[on]
+    if len(side) == 0:
+        return RaggedPolygons(offsets, corners)
+    # A point met in two cells counts once.
+    pair = side * len(vertices) + vertex
+    order = np.argsort(pair, kind="stable")
+    once = order[np.r_[True, pair[order][1:] != pair[order][:-1]]]
+    side, vertex, t = side[once], vertex[once], t[once]
+    polygon_of = ragged.row_of(offsets)
+    global_side = sides[side]
+    owner = polygon_of[global_side]
+    is_first = global_side == offsets[:-1][owner]
+    # Inserted corners go before the corner their side ends at, or after the last
+    # corner for a polygon's first side, so that its first corner stays first.
+    primary = np.r_[np.arange(len(corners)), np.where(is_first, offsets[1:][owner] - 1, global_side)]
+    secondary = np.r_[np.zeros(len(corners)), np.where(is_first, t, t - 1)]
+    order = np.lexsort((secondary, primary))
+    new_corners = np.r_[corners, vertex][order]
+    added = np.bincount(owner.astype(np.intp), minlength=len(offsets) - 1)
+    new_offsets = offsets.copy()
+    new_offsets[1:] += np.cumsum(added)
+    return RaggedPolygons(new_offsets, new_corners.astype(np.int64))
 
 
 def side_twins(vertex_count: int, offsets: np.ndarray, corners: np.ndarray) -> np.ndarray:

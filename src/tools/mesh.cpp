@@ -1,12 +1,15 @@
-// The mesh object and the single shortest-path query (see mesh.hpp).
+// The mesh object, the single shortest-path query and the point queries (see mesh.hpp).
 #include "tools/mesh.hpp"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <span>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core/shortest_path.hpp"
 #include "python/arguments.hpp"
@@ -21,8 +24,40 @@ namespace {
 
 constexpr const char* kCapsuleName = "walkmesh_tools._native.Mesh";
 
+// What a capsule holds: both are built from the same arrays, once.
+struct NativeMesh {
+    MeshIndex index;
+    PolygonLocator locator;
+};
+
 void release_mesh(PyObject* capsule) {
-    delete static_cast<MeshIndex*>(PyCapsule_GetPointer(capsule, kCapsuleName));
+    delete static_cast<NativeMesh*>(PyCapsule_GetPointer(capsule, kCapsuleName));
+}
+
+const NativeMesh& native_mesh(const char* name, PyObject* object) {
+    if (!PyCapsule_IsValid(object, kCapsuleName)) {
+        throw_error(PyExc_TypeError,
+                    std::string("argument '") + name + "': not a mesh made by walkmesh_tools._native.mesh");
+    }
+    return *static_cast<const NativeMesh*>(PyCapsule_GetPointer(object, kCapsuleName));
+}
+
+// The rows of a float64 (N, 2) array, each read with memcpy.
+std::vector<PlanePoint> point_rows_argument(const char* name, PyObject* object) {
+    const BufferView view(name, object, 'd', 8, 2);
+    std::vector<PlanePoint> points(static_cast<std::size_t>(view.length()));
+    if (!points.empty()) {
+        std::memcpy(points.data(), view.data(), points.size() * sizeof(PlanePoint));
+    }
+    return points;
+}
+
+double real_argument(const char* name, PyObject* object) {
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) {
+        convert_argument(name, [] { throw_fetched(); });
+    }
+    return value;
 }
 
 // The buffer's items in place; the arrays come from NavMesh, which keeps them aligned.
@@ -61,23 +96,23 @@ OwnedRef mesh(PyObject* const* arguments, Py_ssize_t positional_count, PyObject*
                         items<std::int64_t>("polygon_offsets", offsets, static_cast<std::size_t>(offsets.length())),
                         items<std::int64_t>("polygon_corners", corners, static_cast<std::size_t>(corners.length())),
                         items<std::int64_t>("neighbours", neighbours, static_cast<std::size_t>(neighbours.length()))};
-    std::unique_ptr<MeshIndex> index;
+    std::unique_ptr<NativeMesh> held;
     try {
-        index = std::make_unique<MeshIndex>(view);
-    } catch (const MeshFault& fault) {
+        held.reset(new NativeMesh{MeshIndex(view), PolygonLocator(PolygonsView{view.vertices, view.polygon_offsets,
+                                                                               view.polygon_corners})});
+    } catch (const std::invalid_argument& fault) {
+        // MeshFault and the locator's refusals alike.
         throw_error(PyExc_ValueError, fault.what());
     }
-    OwnedRef capsule = require(PyCapsule_New(index.get(), kCapsuleName, release_mesh));
-    index.release();
+    OwnedRef capsule = require(PyCapsule_New(held.get(), kCapsuleName, release_mesh));
+    held.release();
     return capsule;
 }
 
-const MeshIndex& mesh_argument(const char* name, PyObject* object) {
-    if (!PyCapsule_IsValid(object, kCapsuleName)) {
-        throw_error(PyExc_TypeError,
-                    std::string("argument '") + name + "': not a mesh made by walkmesh_tools._native.mesh");
-    }
-    return *static_cast<const MeshIndex*>(PyCapsule_GetPointer(object, kCapsuleName));
+const MeshIndex& mesh_argument(const char* name, PyObject* object) { return native_mesh(name, object).index; }
+
+const PolygonLocator& locator_argument(const char* name, PyObject* object) {
+    return native_mesh(name, object).locator;
 }
 
 OwnedRef shortest_path(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
@@ -106,6 +141,110 @@ OwnedRef shortest_path(PyObject* const* arguments, Py_ssize_t positional_count, 
                                  static_cast<unsigned long long>(counts.generated),
                                  static_cast<unsigned long long>(counts.pushed),
                                  static_cast<unsigned long long>(counts.popped)));
+}
+
+namespace {
+
+constexpr std::array<const char*, 2> kLocateParameters = {"mesh", "points"};
+constexpr Signature kLocateSignature{"locate()", kLocateParameters};
+constexpr std::array<const char*, 3> kNearestParameters = {"mesh", "points", "max_distance"};
+constexpr Signature kNearestSignature{"nearest()", kNearestParameters};
+constexpr std::array<const char*, 2> kPlaceParameters = {"mesh", "point"};
+constexpr Signature kPlaceSignature{"place()", kPlaceParameters};
+constexpr std::array<const char*, 2> kOverlapParameters = {"mesh", "tolerance"};
+constexpr Signature kOverlapSignature{"first_overlap()", kOverlapParameters};
+constexpr std::array<const char*, 1> kBytesParameters = {"mesh"};
+constexpr Signature kBytesSignature{"locator_bytes()", kBytesParameters};
+
+}  // namespace
+
+OwnedRef locate(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
+    std::array<PyObject*, 2> slots{};
+    bind_fastcall(kLocateSignature, arguments, positional_count, keyword_names, slots);
+    const PolygonLocator& locator = locator_argument("mesh", slots[0]);
+    const std::vector<PlanePoint> points = point_rows_argument("points", slots[1]);
+    OwnedRef result = new_array({static_cast<Py_ssize_t>(points.size())}, numpy::kInt64TypeNumber);
+    char* out = static_cast<char*>(array_data(result.get()));
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const std::int64_t polygon = locator.locate(points[i]);
+        std::memcpy(out + i * sizeof(polygon), &polygon, sizeof(polygon));
+    }
+    return result;
+}
+
+OwnedRef nearest(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
+    std::array<PyObject*, 3> slots{};
+    bind_fastcall(kNearestSignature, arguments, positional_count, keyword_names, slots);
+    const PolygonLocator& locator = locator_argument("mesh", slots[0]);
+    const std::vector<PlanePoint> points = point_rows_argument("points", slots[1]);
+    const double max_distance = real_argument("max_distance", slots[2]);
+    const auto count = static_cast<Py_ssize_t>(points.size());
+    OwnedRef where = new_array({count, 2}, numpy::kFloat64TypeNumber);
+    OwnedRef polygons = new_array({count}, numpy::kInt64TypeNumber);
+    OwnedRef distances = new_array({count}, numpy::kFloat64TypeNumber);
+    char* where_out = static_cast<char*>(array_data(where.get()));
+    char* polygon_out = static_cast<char*>(array_data(polygons.get()));
+    char* distance_out = static_cast<char*>(array_data(distances.get()));
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const NearestPoint found = locator.nearest(points[i], max_distance);
+        std::memcpy(where_out + i * sizeof(found.point), &found.point, sizeof(found.point));
+        std::memcpy(polygon_out + i * sizeof(found.polygon), &found.polygon, sizeof(found.polygon));
+        std::memcpy(distance_out + i * sizeof(found.distance), &found.distance, sizeof(found.distance));
+    }
+    return require(PyTuple_Pack(3, where.get(), polygons.get(), distances.get()));
+}
+
+OwnedRef place(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
+    std::array<PyObject*, 2> slots{};
+    bind_fastcall(kPlaceSignature, arguments, positional_count, keyword_names, slots);
+    const PolygonLocator& locator = locator_argument("mesh", slots[0]);
+    PyObject* point = slots[1];
+    std::array<OwnedRef, 2> items;
+    if (PyTuple_Check(point) && PyTuple_GET_SIZE(point) == 2) {
+        items = {OwnedRef::new_ref(PyTuple_GET_ITEM(point, 0)), OwnedRef::new_ref(PyTuple_GET_ITEM(point, 1))};
+    } else if (PyList_Check(point) && PyList_GET_SIZE(point) == 2) {
+        items = {OwnedRef::new_ref(PyList_GET_ITEM(point, 0)), OwnedRef::new_ref(PyList_GET_ITEM(point, 1))};
+    } else {
+        items = {OwnedRef::steal(PyObject_GetAttrString(point, "x")),
+                 OwnedRef::steal(PyObject_GetAttrString(point, "y"))};
+        if (!items[0] || !items[1]) {
+            PyErr_Clear();
+            return require(PyLong_FromLong(-2));
+        }
+    }
+    double xy[2];
+    for (int i = 0; i < 2; ++i) {
+        // Floats and ints only: anything else (text, arrays) goes the slow way.
+        if (!PyFloat_Check(items[i].get()) && !PyLong_Check(items[i].get())) {
+            return require(PyLong_FromLong(-2));
+        }
+        xy[i] = PyFloat_AsDouble(items[i].get());
+        if (xy[i] == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            return require(PyLong_FromLong(-2));
+        }
+    }
+    if (!std::isfinite(xy[0]) || !std::isfinite(xy[1])) {
+        return require(PyLong_FromLong(-2));
+    }
+    return require(PyLong_FromLongLong(locator.locate({xy[0], xy[1]})));
+}
+
+OwnedRef first_overlap(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
+    std::array<PyObject*, 2> slots{};
+    bind_fastcall(kOverlapSignature, arguments, positional_count, keyword_names, slots);
+    const PolygonLocator& locator = locator_argument("mesh", slots[0]);
+    const auto pair = locator.first_overlap(real_argument("tolerance", slots[1]));
+    if (!pair) {
+        return OwnedRef::new_ref(Py_None);
+    }
+    return require(Py_BuildValue("(LL)", static_cast<long long>(pair->first), static_cast<long long>(pair->second)));
+}
+
+OwnedRef locator_bytes(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
+    std::array<PyObject*, 1> slots{};
+    bind_fastcall(kBytesSignature, arguments, positional_count, keyword_names, slots);
+    return require(PyLong_FromSize_t(locator_argument("mesh", slots[0]).bytes()));
 }
 
 }  // namespace walkmesh::tools

@@ -90,6 +90,13 @@ PyMethodDef methods[] = {
      "shortest_path(mesh, start_polygon, start, target_polygon, target)\n--\n\n"},
     {"shortest_paths", fastcall(entry<shortest_paths>), METH_FASTCALL | METH_KEYWORDS,
      "shortest_paths(mesh, start_polygons, starts, target_polygons, targets, threads, progress)\n--\n\n"},
+    {"locate", fastcall(entry<locate>), METH_FASTCALL | METH_KEYWORDS, "locate(mesh, points)\n--\n\n"},
+    {"nearest", fastcall(entry<nearest>), METH_FASTCALL | METH_KEYWORDS,
+     "nearest(mesh, points, max_distance)\n--\n\n"},
+    {"place", fastcall(entry<place>), METH_FASTCALL | METH_KEYWORDS, "place(mesh, point)\n--\n\n"},
+    {"first_overlap", fastcall(entry<first_overlap>), METH_FASTCALL | METH_KEYWORDS,
+     "first_overlap(mesh, tolerance)\n--\n\n"},
+    {"locator_bytes", fastcall(entry<locator_bytes>), METH_FASTCALL | METH_KEYWORDS, "locator_bytes(mesh)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
