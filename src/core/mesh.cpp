@@ -111,9 +111,17 @@ MeshIndex::MeshIndex(const MeshView& mesh, Unmerged) {
     pack();
 }
 
-// The corners' points, neighbours, twins and fans move into one record each, with
-// the flags the search reads beside them.
+// The corners' points, neighbours, twins and turning fans move into one record each,
+// with the flags the search reads beside them.
 void MeshIndex::pack() {
+    std::vector<std::int32_t> turn(fan_start_.size(), -1);
+    for (std::size_t fan = 0; fan < turn.size(); ++fan) {
+        if (turning_[fan] != 0) {
+            turn[fan] = static_cast<std::int32_t>(turns_.size());
+            turns_.push_back({points_[next_[fan_start_[fan]]], points_[previous_[fan_end_[fan]]], fan_start_[fan],
+                              fan_end_[fan]});
+        }
+    }
     corners_.resize(points_.size());
     for (std::int32_t c = 0; c < corner_count(); ++c) {
         const std::int32_t fan = fan_[c];
@@ -121,16 +129,11 @@ void MeshIndex::pack() {
         std::uint32_t flags = turning_[fan] != 0 ? turning_fan : 0;
         flags |= turning_[fan] == 2 ? winding_fan : 0;
         flags |= across < 0 || open_sides_[across] == 1 ? leads_nowhere : 0;
-        corners_[c] = {points_[c], across, twin_[c], fan, flags};
-    }
-    walls_.resize(fan_start_.size());
-    for (std::size_t fan = 0; fan < walls_.size(); ++fan) {
-        walls_[fan] = {points_[next_[fan_start_[fan]]], points_[previous_[fan_end_[fan]]]};
+        corners_[c] = {points_[c], across, twin_[c], turn[fan], flags};
     }
     std::vector<XY>().swap(points_);
     std::vector<std::int32_t>().swap(neighbour_);
     std::vector<std::int32_t>().swap(twin_);
-    std::vector<std::int32_t>().swap(fan_);
 }
 
 void MeshIndex::check_polygon(std::int32_t polygon) const {

@@ -64,11 +64,13 @@ public:
     std::int32_t max_polygon_size() const noexcept { return max_polygon_size_; }
 
     // What the search reads of a corner, in one record.
+    // `turn` numbers the corner's fan among the turning fans (turn_of), -1 where its
+    // fan does not turn.
     struct Corner {
         XY point;
         std::int32_t neighbour;
         std::int32_t twin;
-        std::int32_t fan;
+        std::int32_t turn;
         std::uint32_t flags;
     };
     // Corner flags: its fan turns; its fan winds round the vertex more than once; the
@@ -93,7 +95,7 @@ public:
     // The corners around one vertex that are joined through the neighbour table form a
     // fan; a vertex shared by polygons that are not so joined (a pinch, or layers
     // stacked in plan) has one fan per group.
-    std::int32_t fan(std::int32_t corner) const noexcept { return corners_[corner].fan; }
+    std::int32_t fan(std::int32_t corner) const noexcept { return fan_[corner]; }
     std::int32_t fan_count() const noexcept { return static_cast<std::int32_t>(turning_.size()); }
     // Whether a shortest path may turn at the fan's vertex: the fan is bounded by walls
     // and spans more than a straight angle, so obstacles press from outside.
@@ -106,13 +108,17 @@ public:
     std::int32_t fan_start(std::int32_t fan) const noexcept { return fan_start_[fan]; }
     // The corner of an open fan that comes last: the side ending at it is a wall.
     std::int32_t fan_end(std::int32_t fan) const noexcept { return fan_end_[fan]; }
-    // The far ends of an open fan's walls: of the side starting at fan_start, and of
-    // the side ending at fan_end.
-    struct Walls {
-        XY first;
-        XY last;
+    // What the search reads of a turning fan, numbered among the turning fans (a
+    // search keeps its state for those only): the far ends of its walls, of the side
+    // starting at fan_start and of the side ending at fan_end, and those corners.
+    struct Turn {
+        XY first_wall;
+        XY last_wall;
+        std::int32_t start;
+        std::int32_t end;
     };
-    const Walls& walls(std::int32_t fan) const noexcept { return walls_[fan]; }
+    std::int32_t turn_count() const noexcept { return static_cast<std::int32_t>(turns_.size()); }
+    const Turn& turn_of(std::int32_t turn) const noexcept { return turns_[turn]; }
 
     // Whether `point` lies in the polygon, its boundary included (exact).
     bool contains(std::int32_t polygon, XY point) const noexcept;
@@ -140,7 +146,7 @@ private:
     std::vector<std::uint8_t> turning_;
     std::vector<std::int32_t> fan_start_;
     std::vector<std::int32_t> fan_end_;
-    std::vector<Walls> walls_;
+    std::vector<Turn> turns_;
     std::vector<Corner> corners_;
     std::int32_t max_polygon_size_ = 0;
     std::unique_ptr<const MeshIndex> merged_;

@@ -114,7 +114,7 @@ void ShortestPathFinder::reset(const MeshIndex& mesh) {
     best_touched_.clear();
     target_marked_.clear();
     start_marked_.clear();
-    fans_.resize(static_cast<std::size_t>(mesh.fan_count()), FanState{unreached, {not_turned, not_turned}});
+    fans_.resize(static_cast<std::size_t>(mesh.turn_count()), FanState{unreached, {not_turned, not_turned}});
     target_polygons_.resize(static_cast<std::size_t>(mesh.polygon_count()), 0);
     start_polygons_.resize(static_cast<std::size_t>(mesh.polygon_count()), 0);
     const std::size_t corners = static_cast<std::size_t>(mesh.max_polygon_size());
@@ -484,11 +484,11 @@ void ShortestPathFinder::turn_either_way(const Node& node, XY root, std::int32_t
 // obstacle then lies ahead, and no path from the root turns there.
 int ShortestPathFinder::obstacle_side(std::int32_t corner, XY root) const noexcept {
     const MeshIndex::Corner& record = mesh_->corner(corner);
-    const MeshIndex::Walls& walls = mesh_->walls(record.fan);
-    if (orientation(root, record.point, walls.last) > 0) {
+    const MeshIndex::Turn& walls = mesh_->turn_of(record.turn);
+    if (orientation(root, record.point, walls.last_wall) > 0) {
         return 1;
     }
-    if (orientation(root, record.point, walls.first) < 0) {
+    if (orientation(root, record.point, walls.first_wall) < 0) {
         return -1;
     }
     return 0;
@@ -559,7 +559,8 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     const MeshIndex& mesh = *mesh_;
     const XY vertex = mesh.point(corner);
     const double g = root_g + distance(root_point, vertex);
-    const std::int32_t fan = mesh.fan(corner);
+    // The state is kept per turning fan.
+    const std::int32_t fan = mesh.corner(corner).turn;
     // Root-level pruning: ties are kept, as they may turn the other way or come from
     // another root, but the same turn from the same root is made once. The vertex is
     // reached at cost g even where it is not turned at, so every way on through it at
@@ -597,7 +598,7 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
         // From the fan's wall on the kept side (its first, clockwise, for the right),
         // which bounds what the new root sees there, back to the polygon that holds
         // the continuation.
-        const std::int32_t wall_end = side_sign < 0 ? mesh.fan_start(fan) : mesh.fan_end(fan);
+        const std::int32_t wall_end = side_sign < 0 ? mesh.turn_of(fan).start : mesh.turn_of(fan).end;
         for (std::int32_t at = wall_end, steps = 0; steps < mesh.corner_count(); ++steps) {
             int after_side, before_side;
             if (sweep_polygon(sweep, at, after_side, before_side)) {
@@ -622,7 +623,8 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     // obstacle on the kept side; on towards the kept side while the side crossed
     // still lies on it.
     std::int32_t at = -1;
-    std::int32_t last = mesh.fan_start(fan);
+    const std::int32_t fan_start = mesh.turn_of(fan).start;
+    std::int32_t last = fan_start;
     for (std::int32_t c = last, steps = 0; steps < mesh.corner_count(); ++steps) {
         last = c;
         if (orientation(root_point, vertex, mesh.point(mesh.next(c))) <= 0 &&
@@ -634,12 +636,12 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
             break;
         }
         c = mesh.previous(mesh.twin(c));
-        if (c == mesh.fan_start(fan)) {
+        if (c == fan_start) {
             break;
         }
     }
     if (at < 0) {
-        at = side_sign < 0 ? last : mesh.fan_start(fan);
+        at = side_sign < 0 ? last : fan_start;
     }
     for (std::int32_t steps = 0; steps < mesh.corner_count(); ++steps) {
         int after_side, before_side;

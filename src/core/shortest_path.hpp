@@ -85,7 +85,7 @@ private:
         XY point;
         double g;
         std::int32_t parent;
-        std::int32_t fan;  // -1 for the start
+        std::int32_t fan;  // its vertex's fan among the turning fans (MeshIndex::turn_of), -1 for the start
     };
     struct Queued {
         double f;  // set by push(): a node expanded at once needs none
@@ -146,9 +146,10 @@ private:
     std::vector<Queued> open_;
     std::vector<Root> roots_;
     std::vector<Node> pending_;
-    // Per fan: the least cost at which its vertex was reached, and from which root it
-    // was turned at to the right and to the left at that cost (the root's fan, -1 for
-    // the start, not_turned); reset through best_touched_. 16 bytes.
+    // Per turning fan (MeshIndex::turn_of): the least cost at which its vertex was
+    // reached, and from which root it was turned at to the right and to the left at that
+    // cost (the root's fan, -1 for the start, not_turned); reset through best_touched_.
+    // 16 bytes.
     static constexpr std::int32_t not_turned = -2;
     struct FanState {
         double best;
