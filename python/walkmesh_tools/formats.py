@@ -390,6 +390,8 @@ def read_triangles(path: PathLike, *, up: str = "y", max_slope: float = 45.0, me
         keep = _stacked(vertices, offsets, oriented, agent_height)
         kept = oriented.reshape(-1, 3)[keep].reshape(-1)
         kept_offsets = np.arange(int(keep.sum()) + 1, dtype=np.int64) * 3
+        # A corner on another face's side (a T-junction) joins the two across the shared piece.
+        kept_offsets, kept = checks.split_sides_at_corners(vertices, kept_offsets, kept)
         return CheckedPolygons(vertices, kept_offsets, kept, checks.side_twins(len(vertices), kept_offsets, kept))
 
     checked = _named(path, check)
@@ -397,7 +399,8 @@ def read_triangles(path: PathLike, *, up: str = "y", max_slope: float = 45.0, me
 
 
 def _triangle_file(mesh: NavMesh, suffix: str, up: str) -> bytes:
-    """The mesh as a triangle mesh file's bytes, one fan of triangles per polygon."""
+    """The mesh as a triangle mesh file's bytes, one fan of triangles per polygon, the
+    heights (if any) on the `up` axis."""
     axis, first, second = _axes(up)
     trimesh = _trimesh("NavMesh.save")
     offsets, corners = mesh.polygon_offsets, mesh.polygon_corners
@@ -407,6 +410,9 @@ def _triangle_file(mesh: NavMesh, suffix: str, up: str) -> bytes:
     step = ragged.position_in_row(triangles, polygon)
     base = offsets[:-1][polygon]
     faces = np.stack([corners[base], corners[base + step + 1], corners[base + step + 2]], axis=1)
+    # Straight corners (where sides were split) make triangles without area: left out.
+    a, b, c = (mesh.vertices[faces[:, k], :2] for k in range(3))
+    faces = faces[(b[:, 0] - a[:, 0]) * (c[:, 1] - a[:, 1]) - (b[:, 1] - a[:, 1]) * (c[:, 0] - a[:, 0]) != 0]
     points = np.zeros((len(mesh.vertices), 3))
     points[:, first], points[:, second] = mesh.vertices[:, 0], mesh.vertices[:, 1]
     if mesh.heights is not None:

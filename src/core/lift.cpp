@@ -106,8 +106,8 @@ std::int32_t PathLifter::round_corner(std::int32_t polygon, XY from, XY to) cons
     return polygon;
 }
 
-std::int32_t PathLifter::walk(std::int32_t polygon, XY from, XY to) const {
-    std::int32_t current = round_corner(polygon, from, to);
+std::int32_t PathLifter::follow(std::int32_t polygon, XY from, XY to) const noexcept {
+    std::int32_t current = polygon;
     for (std::int32_t steps = 0; steps <= mesh_.corner_count(); ++steps) {
         if (holds(current, to)) {
             return current;
@@ -133,12 +133,30 @@ std::int32_t PathLifter::walk(std::int32_t polygon, XY from, XY to) const {
             }
         }
         if (exit < 0 || exit_apart > tolerance_) {
-            break;
+            return -1;
         }
         current = mesh_.neighbour(exit);
     }
-    throw LiftFault("the path from " + text(from) + " to " + text(to) + " leaves the mesh in polygon " +
-                    std::to_string(current));
+    return -1;
+}
+
+std::int32_t PathLifter::walk(std::int32_t polygon, XY from, XY to) const {
+    const std::int32_t turned = round_corner(polygon, from, to);
+    std::int32_t found = follow(turned, from, to);
+    // A segment that runs along a side from its start (a route through portal
+    // midpoints) may have to start in the polygon across that side.
+    for (std::int32_t c = mesh_.first(polygon); found < 0 && c < mesh_.end(polygon); ++c) {
+        const std::int32_t across = mesh_.neighbour(c);
+        if (across >= 0 && across != turned &&
+            segments_apart(from, from, mesh_.point(mesh_.previous(c)), mesh_.point(c)) <= tolerance_) {
+            found = follow(across, from, to);
+        }
+    }
+    if (found < 0) {
+        throw LiftFault("the path from " + text(from) + " to " + text(to) + " leaves the mesh from polygon " +
+                        std::to_string(polygon));
+    }
+    return found;
 }
 
 void PathLifter::lift(std::int64_t polygon, XY from, std::span<const XY> points, std::span<double> heights) const {

@@ -31,6 +31,9 @@ public:
 
 private:
     std::int32_t walk(std::int32_t polygon, XY from, XY to) const;
+    // The polygon holding `to`, reached from `polygon` along the segment; -1 if the
+    // segment leaves the mesh.
+    std::int32_t follow(std::int32_t polygon, XY from, XY to) const noexcept;
     std::int32_t round_corner(std::int32_t polygon, XY from, XY to) const noexcept;
     bool holds(std::int32_t polygon, XY point) const noexcept;
 
