@@ -10,7 +10,7 @@ from typing import Iterator, List, Optional, Tuple
 
 import numpy as np
 
-from walkmesh_tools._sample import Query, load_scenarios, path_length, scenario_queries, small_mesh_path
+from walkmesh_tools._sample import Query, bridge_level, load_scenarios, path_length, scenario_queries, small_mesh_path
 
 __all__ = ["Query", "load_scenarios", "scenario_queries", "path_length", "small_mesh_path", "NAVMESHES",
            "shared_mesh_path", "splitmix64", "random_node_queries", "random_obstacle_map", "bridge_level"]
@@ -77,35 +77,4 @@ def random_obstacle_map(width: float = 1024.0, height: float = 768.0, count: int
         angles = sorted(uniform(numbers, 0, 2 * math.pi) for _ in range(corners))
         obstacles.append(np.array([(cx + radius * math.cos(a), cy + radius * math.sin(a)) for a in angles]))
     return walkable, obstacles
-
-
-def bridge_level(deck: float = 3.0) -> Tuple[np.ndarray, List[List[int]]]:
-    """A level with a bridge: (vertices (V, 3), polygons). A floor of 40 x 24 at height
-    0, with a road under a bridge deck of x 14 to 26, y 10 to 14, at height `deck`; a
-    ramp at each end of the deck (x 4 to 14 and 26 to 36) rises from the floor to it,
-    standing on the floor (no floor under a ramp). The floor under the deck meets the
-    ramps' ends in plan only, so the deck is reached by the ramps alone. The floor's
-    long strips are single polygons whose sides the other polygons' corners split
-    (T-junctions), and every polygon starts at a corner where its sides turn."""
-    heights = {"floor": 0.0, "deck": deck}
-    vertices: List[Tuple[float, float, float]] = []
-    polygons: List[List[int]] = []
-
-    def quad(corners: List[Tuple[float, float, float]]) -> None:
-        polygons.append(list(range(len(vertices), len(vertices) + len(corners))))
-        vertices.extend(corners)
-
-    def flat(x0: float, y0: float, x1: float, y1: float, z: float) -> None:
-        quad([(x0, y0, z), (x1, y0, z), (x1, y1, z), (x0, y1, z)])
-
-    floor, top = heights["floor"], heights["deck"]
-    flat(0, 0, 40, 10, floor)      # the south strip
-    flat(0, 14, 40, 24, floor)     # the north strip
-    flat(0, 10, 4, 14, floor)      # west of the west ramp
-    flat(14, 10, 26, 14, floor)    # the road under the deck
-    flat(36, 10, 40, 14, floor)    # east of the east ramp
-    quad([(4, 10, floor), (14, 10, top), (14, 14, top), (4, 14, floor)])     # the west ramp, rising east
-    flat(14, 10, 26, 14, top)      # the deck
-    quad([(26, 10, top), (36, 10, floor), (36, 14, floor), (26, 14, top)])   # the east ramp, falling east
-    return np.array(vertices, dtype=np.float64), polygons
 
