@@ -548,20 +548,23 @@ class NavMesh:
         raise ValueError(f"the {name} {shown} lies in no polygon of the mesh: it is {distance:.6g} "
                          f"from the mesh{_beyond(snap)}")
 
-    def _lift(self, points: np.ndarray, offsets: np.ndarray, polygons: np.ndarray, starts: np.ndarray) -> np.ndarray:
+    def _lift(self, points: np.ndarray, offsets: np.ndarray, polygons: np.ndarray, starts: np.ndarray,
+              lasts: np.ndarray) -> np.ndarray:
         """(m, 3) points of paths in plan ((m, 2), path i from offsets[i], reached from
-        starts[i] in polygons[i]), each with the height of the surface it is reached
-        on; in the dtype of `points`."""
-        heights = _native.lift(self._mesh, np.ascontiguousarray(offsets, dtype=np.int64),
-                               np.ascontiguousarray(points, dtype=np.float64),
-                               np.ascontiguousarray(polygons, dtype=np.int64),
-                               np.ascontiguousarray(starts, dtype=np.float64).reshape(-1, 2))
+        starts[i] in polygons[i] and ending on polygon lasts[i], -1 for any), each with
+        the height of the surface it is reached on; in the dtype of `points`."""
+        def indices(array: np.ndarray) -> np.ndarray:
+            return np.ascontiguousarray(array, dtype=np.int64)
+        heights = _native.lift(self._mesh, indices(offsets), np.ascontiguousarray(points, dtype=np.float64),
+                               indices(polygons), np.ascontiguousarray(starts, dtype=np.float64).reshape(-1, 2),
+                               indices(lasts))
         lifted: np.ndarray = np.column_stack([points, heights.astype(points.dtype)])
         return lifted
 
-    def _lift_path(self, path: np.ndarray, polygon: int, start: Any) -> np.ndarray:
+    def _lift_path(self, path: np.ndarray, polygon: int, start: Any, last: int) -> np.ndarray:
         """One path in plan with heights (see _lift)."""
-        return self._lift(path, np.array([0, len(path)]), np.array([polygon]), np.array([_pair(start)], dtype=float))
+        return self._lift(path, np.array([0, len(path)]), np.array([polygon]), np.array([_pair(start)], dtype=float),
+                          np.array([last]))
 
     def find_path(self, start_point: "PointLike", target_point: "PointLike", *,
                   snap: float = 0.0, max_climb: float = MAX_CLIMB) -> "List[walkmesh.Point]":
@@ -609,7 +612,8 @@ class NavMesh:
         target, target_xy = self._place(target_point, "target point", snap, max_climb)
         path: np.ndarray = _native.straight_path(self.nodes, self.edges, start, target, start_xy, target_xy,
                                                  max_expansions, partial)
-        return path if self.heights is None else self._lift_path(path, start, start_xy)
+        # A partial path ends on the node the search came nearest by.
+        return path if self.heights is None else self._lift_path(path, start, start_xy, -1 if partial else target)
 
     def _nodes_of(self, points: npt.ArrayLike, name: str, snap: float = 0.0,
                   max_climb: float = MAX_CLIMB) -> Tuple[np.ndarray, np.ndarray]:
@@ -664,11 +668,13 @@ class NavMesh:
                            straight=straight, threads=threads, max_expansions=max_expansions, partial=partial)
         if self.heights is None:
             return paths
-        # A route that reached nothing is its target alone, on the target's polygon.
+        # A route that reached nothing is its target alone, on the target's polygon; a
+        # partial one ends on the node the search came nearest by.
         from_start = paths.reached | partial
         polygons = np.where(from_start, starts, targets)
         origins = np.where(from_start[:, None], start_xy[:, :2], target_xy[:, :2])
-        return Paths(paths.offsets, self._lift(paths.points, paths.offsets, polygons, origins), paths.reached)
+        lasts = np.where(paths.reached | ~from_start, targets, -1)
+        return Paths(paths.offsets, self._lift(paths.points, paths.offsets, polygons, origins, lasts), paths.reached)
 
     def shortest_path(self, start_point: "PointLike", target_point: "PointLike", *, snap: float = 0.0,
                       max_climb: float = MAX_CLIMB) -> np.ndarray:
@@ -695,7 +701,7 @@ class NavMesh:
         target, target_xy = self._place(target_point, "target point", snap, max_climb)
         start_xy, target_xy = _pair(start_xy), _pair(target_xy)
         points: np.ndarray = _native.shortest_path(self._mesh, start, start_xy, target, target_xy)[0]
-        return points if self.heights is None else self._lift_path(points, start, start_xy)
+        return points if self.heights is None else self._lift_path(points, start, start_xy, target)
 
     def shortest_paths(self, start_points: npt.ArrayLike, target_points: npt.ArrayLike, *,
                        threads: Optional[int] = None, progress: "ProgressArgument" = False,
@@ -725,7 +731,7 @@ class NavMesh:
                                progress=progress)
         if self.heights is None:
             return paths
-        points = self._lift(paths.points, paths.offsets, starts, start_xy[:, :2])
+        points = self._lift(paths.points, paths.offsets, starts, start_xy[:, :2], targets)
         return Paths(paths.offsets, points, paths.reached, paths.lengths)
 
     def plot(self, paths: Sequence[Drawable] = (), ax: Optional["Axes"] = None, **style: Any) -> "Axes":

@@ -1,14 +1,14 @@
-// Heights for paths over a layered mesh (see lift.hpp). A segment is walked from the
-// polygon holding its start: while the polygon does not hold its end, it is left
-// across the side the segment meets (by exact orientation tests; distances only to
-// forgive float32 roundings), into the neighbour the table names. A segment that
-// starts at a corner first goes round that corner's vertex, through the neighbour
-// table, to the polygon that opens towards its end.
+// Heights for paths over a layered mesh (see lift.hpp). Each segment is followed by a
+// breadth-first walk over the polygons, across the open sides the segment meets (by
+// exact orientation tests; distances only to forgive float32 roundings), from each
+// polygon that may hold its start; the polygons the walk reaches that hold its end
+// are kept for that end, with the polygon they were reached from. Going back from the
+// last point's polygon gives one polygon per point.
 #include "core/lift.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
+#include <string>
 
 namespace walkmesh {
 namespace {
@@ -41,6 +41,19 @@ std::string text(XY point) { return "(" + std::to_string(point.x) + ", " + std::
 
 }  // namespace
 
+std::uint32_t LiftWork::next_stamp(std::size_t polygons) {
+    if (seen.size() < polygons) {
+        seen.resize(polygons, 0);
+        held.resize(polygons, 0);
+    }
+    if (++stamp == 0) {
+        std::fill(seen.begin(), seen.end(), 0);
+        std::fill(held.begin(), held.end(), 0);
+        stamp = 1;
+    }
+    return stamp;
+}
+
 PathLifter::PathLifter(const MeshIndex& mesh, const Surfaces& surfaces) noexcept : mesh_(mesh), surfaces_(surfaces) {
     double scale = 0.0;
     for (std::int32_t c = 0; c < mesh.corner_count(); ++c) {
@@ -62,110 +75,65 @@ bool PathLifter::holds(std::int32_t polygon, XY point) const noexcept {
     return true;
 }
 
-// At a corner of `polygon` (within the tolerance), the polygon round its vertex whose
-// corner there opens towards `to`; `polygon` itself otherwise.
-std::int32_t PathLifter::round_corner(std::int32_t polygon, XY from, XY to) const noexcept {
-    std::int32_t corner = -1;
-    double nearest = tolerance_;
-    for (std::int32_t c = mesh_.first(polygon); c < mesh_.end(polygon); ++c) {
-        const double d = std::hypot(mesh_.point(c).x - from.x, mesh_.point(c).y - from.y);
-        if (d <= nearest) {
-            nearest = d;
-            corner = c;
+void PathLifter::reach(std::int32_t polygon, XY from, XY to, std::int32_t parent, std::uint32_t point_stamp,
+                       LiftWork& work) const {
+    const std::uint32_t walk = work.next_stamp(static_cast<std::size_t>(mesh_.polygon_count()));
+    work.queue.clear();
+    work.queue.push_back(polygon);
+    work.seen[polygon] = walk;
+    for (std::size_t i = 0; i < work.queue.size(); ++i) {
+        const std::int32_t current = work.queue[i];
+        if (work.held[current] != point_stamp && holds(current, to)) {
+            work.held[current] = point_stamp;
+            work.candidates.push_back({current, parent});
         }
-    }
-    if (corner < 0) {
-        return polygon;
-    }
-    const XY vertex = mesh_.point(corner);
-    const auto opens_towards = [&](std::int32_t c) {
-        return orientation(vertex, mesh_.point(mesh_.next(c)), to) >= 0 &&
-               orientation(vertex, mesh_.point(mesh_.previous(c)), to) <= 0;
-    };
-    if (opens_towards(corner)) {
-        return polygon;
-    }
-    // Both ways round the vertex: across the side that starts at it, and across the
-    // side that ends at it.
-    for (const bool forward : {true, false}) {
-        std::int32_t c = corner;
-        for (std::int32_t steps = 0; steps < mesh_.corner_count(); ++steps) {
-            const std::int32_t side = forward ? mesh_.next(c) : c;
-            if (mesh_.neighbour(side) < 0) {
-                break;
-            }
-            c = forward ? mesh_.twin(side) : mesh_.previous(mesh_.twin(side));
-            if (c == corner) {
-                break;
-            }
-            if (opens_towards(c)) {
-                return mesh_.polygon_of(c);
-            }
-        }
-    }
-    return polygon;
-}
-
-std::int32_t PathLifter::follow(std::int32_t polygon, XY from, XY to) const noexcept {
-    std::int32_t current = polygon;
-    for (std::int32_t steps = 0; steps <= mesh_.corner_count(); ++steps) {
-        if (holds(current, to)) {
-            return current;
-        }
-        // The side the segment leaves by: among the open sides `to` lies beyond, the one
-        // the segment meets, the first along it where two do (at a vertex).
-        std::int32_t exit = -1;
-        double exit_apart = std::numeric_limits<double>::infinity();
-        double exit_at = std::numeric_limits<double>::infinity();
         for (std::int32_t c = mesh_.first(current); c < mesh_.end(current); ++c) {
-            const XY a = mesh_.point(mesh_.previous(c));
-            const XY b = mesh_.point(c);
-            if (mesh_.neighbour(c) < 0 || orientation(a, b, to) >= 0) {
+            const std::int32_t across = mesh_.neighbour(c);
+            if (across < 0 || work.seen[across] == walk ||
+                segments_apart(from, to, mesh_.point(mesh_.previous(c)), mesh_.point(c)) > tolerance_) {
                 continue;
             }
-            const double apart = segments_apart(from, to, a, b);
-            const double at_from = cross(a, b, from);
-            const double at = at_from <= 0.0 ? 0.0 : at_from / (at_from - cross(a, b, to));
-            if (apart < exit_apart || (apart == exit_apart && at < exit_at)) {
-                exit = c;
-                exit_apart = apart;
-                exit_at = at;
-            }
+            work.seen[across] = walk;
+            work.queue.push_back(across);
         }
-        if (exit < 0 || exit_apart > tolerance_) {
-            return -1;
-        }
-        current = mesh_.neighbour(exit);
     }
-    return -1;
 }
 
-std::int32_t PathLifter::walk(std::int32_t polygon, XY from, XY to) const {
-    const std::int32_t turned = round_corner(polygon, from, to);
-    std::int32_t found = follow(turned, from, to);
-    // A segment that runs along a side from its start (a route through portal
-    // midpoints) may have to start in the polygon across that side.
-    for (std::int32_t c = mesh_.first(polygon); found < 0 && c < mesh_.end(polygon); ++c) {
-        const std::int32_t across = mesh_.neighbour(c);
-        if (across >= 0 && across != turned &&
-            segments_apart(from, from, mesh_.point(mesh_.previous(c)), mesh_.point(c)) <= tolerance_) {
-            found = follow(across, from, to);
-        }
+void PathLifter::lift(std::int64_t polygon, XY from, std::span<const XY> points, std::int64_t last,
+                      std::span<double> heights, LiftWork& work) const {
+    if (points.empty()) {
+        return;
     }
-    if (found < 0) {
-        throw LiftFault("the path from " + text(from) + " to " + text(to) + " leaves the mesh from polygon " +
-                        std::to_string(polygon));
-    }
-    return found;
-}
-
-void PathLifter::lift(std::int64_t polygon, XY from, std::span<const XY> points, std::span<double> heights) const {
-    std::int32_t current = static_cast<std::int32_t>(polygon);
+    work.candidates.clear();
+    work.layer_start.clear();
+    work.candidates.push_back({static_cast<std::int32_t>(polygon), -1});
+    work.layer_start.push_back(0);
     XY at = from;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        current = walk(current, at, points[i]);
-        heights[i] = surfaces_.height(current, {points[i].x, points[i].y});
-        at = points[i];
+    for (const XY point : points) {
+        const std::int32_t begin = work.layer_start.back();
+        const std::int32_t end = static_cast<std::int32_t>(work.candidates.size());
+        work.layer_start.push_back(end);
+        // Marks the polygons kept for this point, so that each is kept once.
+        const std::uint32_t point_stamp = work.next_stamp(static_cast<std::size_t>(mesh_.polygon_count()));
+        for (std::int32_t k = begin; k < end; ++k) {
+            reach(work.candidates[k].polygon, at, point, k, point_stamp, work);
+        }
+        if (static_cast<std::int32_t>(work.candidates.size()) == end) {
+            throw LiftFault("the path from " + text(at) + " to " + text(point) + " leaves the mesh");
+        }
+        at = point;
+    }
+    // The last point's polygon: `last` where it was reached, else the first reached.
+    std::int32_t k = work.layer_start.back();
+    for (std::int32_t j = k; j < static_cast<std::int32_t>(work.candidates.size()); ++j) {
+        if (work.candidates[j].polygon == last) {
+            k = j;
+            break;
+        }
+    }
+    for (std::size_t i = points.size(); i-- > 0;) {
+        heights[i] = surfaces_.height(work.candidates[k].polygon, {points[i].x, points[i].y});
+        k = work.candidates[k].parent;
     }
 }
 

@@ -1,22 +1,45 @@
-// Heights for a path found in plan over a layered mesh: each segment is followed from
-// polygon to polygon across the sides the neighbour table joins (never by where
-// polygons lie in plan, so a path under a bridge stays under it), and each point gets
-// the height of the surface it is reached on. Plain C++.
+// Heights for a path found in plan over a layered mesh. The path is followed from
+// polygon to polygon across the sides the neighbour table joins, never by where
+// polygons lie in plan: a path under a bridge stays under it. Where a segment runs
+// along a boundary that layers share in plan (a road's edge under a bridge's edge),
+// more than one polygon may hold its next point; every polygon reachable so is kept,
+// and the one chosen for each point is the one on a walk that ends on the path's last
+// polygon. Each point then gets the height of that polygon's surface. Plain C++.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <stdexcept>
-#include <string>
+#include <vector>
 
 #include "core/mesh.hpp"
 #include "core/surfaces.hpp"
 
 namespace walkmesh {
 
-// A segment that cannot be followed across the mesh: it leaves it through a wall.
+// A path that cannot be followed across the mesh: it leaves it through a wall.
 struct LiftFault : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+// What lifting keeps between paths: marks per polygon, reset by a stamp rather than
+// cleared, and the polygons that hold each point. One per thread.
+class LiftWork {
+public:
+    std::vector<std::uint32_t> seen;      // per polygon: the stamp of the last walk that reached it
+    std::vector<std::uint32_t> held;      // per polygon: the stamp of the last point it was kept for
+    std::uint32_t stamp = 0;
+    std::vector<std::int32_t> queue;
+    std::vector<std::int32_t> layer_start;  // per point, into candidates
+    struct Candidate {
+        std::int32_t polygon;
+        std::int32_t parent;  // index into candidates of the point before, -1 for the start
+    };
+    std::vector<Candidate> candidates;
+    std::vector<std::int32_t> chosen;
+
+    // A fresh stamp; the marks are cleared only when the stamps wrap round.
+    std::uint32_t next_stamp(std::size_t polygons);
 };
 
 class PathLifter {
@@ -25,16 +48,18 @@ public:
     PathLifter(const MeshIndex& mesh, const Surfaces& surfaces) noexcept;
 
     // Writes the height of each of `points` to `heights`: the path runs from `from`,
-    // which `polygon` holds, through the points in order. Points may lie off the mesh
-    // by a few roundings of 32-bit floats (paths pulled taut through float32 portals).
-    void lift(std::int64_t polygon, XY from, std::span<const XY> points, std::span<double> heights) const;
+    // which `polygon` holds, through the points in order, and ends on `last` (-1:
+    // anywhere). Points may lie off the mesh by a few roundings of 32-bit floats
+    // (paths pulled taut through float32 portals). LiftFault for a path that leaves
+    // the mesh.
+    void lift(std::int64_t polygon, XY from, std::span<const XY> points, std::int64_t last,
+              std::span<double> heights, LiftWork& work) const;
 
 private:
-    std::int32_t walk(std::int32_t polygon, XY from, XY to) const;
-    // The polygon holding `to`, reached from `polygon` along the segment; -1 if the
-    // segment leaves the mesh.
-    std::int32_t follow(std::int32_t polygon, XY from, XY to) const noexcept;
-    std::int32_t round_corner(std::int32_t polygon, XY from, XY to) const noexcept;
+    // Appends to work.candidates the polygons holding `to` that are reached from
+    // `polygon` across sides the segment from `from` meets; `parent` is their parent.
+    void reach(std::int32_t polygon, XY from, XY to, std::int32_t parent, std::uint32_t point_stamp,
+               LiftWork& work) const;
     bool holds(std::int32_t polygon, XY point) const noexcept;
 
     const MeshIndex& mesh_;

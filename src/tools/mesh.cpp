@@ -179,7 +179,7 @@ constexpr std::array<const char*, 3> kOverlapParameters = {"mesh", "tolerance", 
 constexpr Signature kOverlapSignature{"first_overlap()", kOverlapParameters};
 constexpr std::array<const char*, 2> kStackedParameters = {"mesh", "agent_height"};
 constexpr Signature kStackedSignature{"stacked()", kStackedParameters};
-constexpr std::array<const char*, 5> kLiftParameters = {"mesh", "offsets", "points", "polygons", "starts"};
+constexpr std::array<const char*, 6> kLiftParameters = {"mesh", "offsets", "points", "polygons", "starts", "lasts"};
 constexpr Signature kLiftSignature{"lift()", kLiftParameters};
 constexpr std::array<const char*, 1> kBytesParameters = {"mesh"};
 constexpr Signature kBytesSignature{"locator_bytes()", kBytesParameters};
@@ -383,7 +383,7 @@ OwnedRef stacked(PyObject* const* arguments, Py_ssize_t positional_count, PyObje
 }
 
 OwnedRef lift(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
-    std::array<PyObject*, 5> slots{};
+    std::array<PyObject*, 6> slots{};
     bind_fastcall(kLiftSignature, arguments, positional_count, keyword_names, slots);
     const NativeMesh& mesh = native_mesh("mesh", slots[0]);
     surfaces_argument("mesh", slots[0]);
@@ -391,21 +391,23 @@ OwnedRef lift(PyObject* const* arguments, Py_ssize_t positional_count, PyObject*
     const std::vector<PlanePoint> points = point_rows_argument("points", slots[2]);
     const BufferView polygons("polygons", slots[3], 'i', 8, 1);
     const std::vector<PlanePoint> starts = point_rows_argument("starts", slots[4]);
+    const BufferView lasts("lasts", slots[5], 'i', 8, 1);
     const std::size_t count = static_cast<std::size_t>(polygons.length());
-    if (static_cast<std::size_t>(offsets.length()) != count + 1 || starts.size() != count) {
+    if (static_cast<std::size_t>(offsets.length()) != count + 1 || starts.size() != count ||
+        static_cast<std::size_t>(lasts.length()) != count) {
         throw_error(PyExc_ValueError, "offsets, polygons and starts do not describe one batch of paths");
     }
-    const auto offset_at = [&](std::size_t i) {
-        return record::read<std::int64_t>(static_cast<const std::byte*>(offsets.data()) + i * sizeof(std::int64_t));
+    const auto at = [](const BufferView& view, std::size_t i) {
+        return record::read<std::int64_t>(static_cast<const std::byte*>(view.data()) + i * sizeof(std::int64_t));
     };
+    LiftWork work;
     OwnedRef result = new_array({static_cast<Py_ssize_t>(points.size())}, numpy::kFloat64TypeNumber);
     std::vector<double> heights(points.size());
     static_assert(sizeof(PlanePoint) == sizeof(XY));
     const std::span<const XY> rows(reinterpret_cast<const XY*>(points.data()), points.size());
     for (std::size_t i = 0; i < count; ++i) {
-        const std::int64_t begin = offset_at(i), end = offset_at(i + 1);
-        const std::int64_t polygon =
-            record::read<std::int64_t>(static_cast<const std::byte*>(polygons.data()) + i * sizeof(std::int64_t));
+        const std::int64_t begin = at(offsets, i), end = at(offsets, i + 1);
+        const std::int64_t polygon = at(polygons, i);
         if (begin < 0 || end < begin || static_cast<std::size_t>(end) > points.size() || polygon < 0 ||
             polygon >= mesh.index.polygon_count()) {
             throw_error(PyExc_ValueError, "path " + std::to_string(i) + " lies outside the points or the mesh");
@@ -413,8 +415,10 @@ OwnedRef lift(PyObject* const* arguments, Py_ssize_t positional_count, PyObject*
         try {
             mesh.lifter->lift(polygon, {starts[i].x, starts[i].y},
                               rows.subspan(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)),
+                              at(lasts, i),
                               std::span<double>(heights).subspan(static_cast<std::size_t>(begin),
-                                                                 static_cast<std::size_t>(end - begin)));
+                                                                 static_cast<std::size_t>(end - begin)),
+                              work);
         } catch (const LiftFault& fault) {
             throw_error(PyExc_RuntimeError, "path " + std::to_string(i) + ": " + fault.what());
         }

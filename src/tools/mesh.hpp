@@ -45,10 +45,10 @@ OwnedRef levels(PyObject* const* arguments, Py_ssize_t positional_count, PyObjec
 // agent_height apart.
 OwnedRef stacked(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names);
 
-// lift(mesh, offsets, points, polygons, starts) -> float64 (M,): the height of each
-// point of a batch of paths (float64 (M, 2) points, path i from offsets[i] to
-// offsets[i + 1]) reached from starts[i] in polygons[i]; RuntimeError for a path that
-// leaves the mesh.
+// lift(mesh, offsets, points, polygons, starts, lasts) -> float64 (M,): the height of
+// each point of a batch of paths (float64 (M, 2) points, path i from offsets[i] to
+// offsets[i + 1]) reached from starts[i] in polygons[i], ending on polygon lasts[i]
+// (-1: any); RuntimeError for a path that leaves the mesh.
 OwnedRef lift(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names);
 
 // place(mesh, point) -> int: the polygon of one point given as a pair of real numbers

@@ -97,7 +97,7 @@ PyMethodDef methods[] = {
     {"levels", fastcall(entry<levels>), METH_FASTCALL | METH_KEYWORDS, "levels(mesh, point)\n--\n\n"},
     {"stacked", fastcall(entry<stacked>), METH_FASTCALL | METH_KEYWORDS, "stacked(mesh, agent_height)\n--\n\n"},
     {"lift", fastcall(entry<lift>), METH_FASTCALL | METH_KEYWORDS,
-     "lift(mesh, offsets, points, polygons, starts)\n--\n\n"},
+     "lift(mesh, offsets, points, polygons, starts, lasts)\n--\n\n"},
     {"place", fastcall(entry<place>), METH_FASTCALL | METH_KEYWORDS, "place(mesh, point)\n--\n\n"},
     {"first_overlap", fastcall(entry<first_overlap>), METH_FASTCALL | METH_KEYWORDS,
      "first_overlap(mesh, tolerance, agent_height)\n--\n\n"},
