@@ -49,6 +49,12 @@ def mesh(
     polygon_offsets: npt.NDArray[np.int64],
     polygon_corners: npt.NDArray[np.int64],
     neighbours: npt.NDArray[np.int64],
+) -> object: ...
+def layered_mesh(
+    vertices: npt.NDArray[np.float64],
+    polygon_offsets: npt.NDArray[np.int64],
+    polygon_corners: npt.NDArray[np.int64],
+    neighbours: npt.NDArray[np.int64],
     heights: Optional[npt.NDArray[np.float64]],
 ) -> object: ...
 def shortest_path(

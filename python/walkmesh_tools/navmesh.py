@@ -144,9 +144,11 @@ def _native_mesh(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
     locator and, with heights, the surfaces, all built here, once."""
     def flat(array: np.ndarray) -> np.ndarray:
         return np.ascontiguousarray(array, dtype=np.int64)
-    heights = np.ascontiguousarray(vertices[:, 2], dtype=np.float64) if vertices.shape[1] == 3 else None
-    return _native.mesh(np.ascontiguousarray(vertices[:, :2], dtype=np.float64), flat(offsets), flat(corners),
-                        flat(neighbours), heights)
+    plan = np.ascontiguousarray(vertices[:, :2], dtype=np.float64)
+    if vertices.shape[1] == 2:
+        return _native.mesh(plan, flat(offsets), flat(corners), flat(neighbours))
+    return _native.layered_mesh(plan, flat(offsets), flat(corners), flat(neighbours),
+                                np.ascontiguousarray(vertices[:, 2], dtype=np.float64))
 
 
 class NavMesh:

@@ -123,12 +123,14 @@ void PathLifter::lift(std::int64_t polygon, XY from, std::span<const XY> points,
         }
         at = point;
     }
-    // The last point's polygon: `last` where it was reached, else the first reached.
+    // The last point's polygon: `last`, which the walk must reach, or the first reached.
     std::int32_t k = work.layer_start.back();
-    for (std::int32_t j = k; j < static_cast<std::int32_t>(work.candidates.size()); ++j) {
-        if (work.candidates[j].polygon == last) {
-            k = j;
-            break;
+    if (last >= 0) {
+        while (k < static_cast<std::int32_t>(work.candidates.size()) && work.candidates[k].polygon != last) {
+            ++k;
+        }
+        if (k == static_cast<std::int32_t>(work.candidates.size())) {
+            throw LiftFault("the path to " + text(points.back()) + " does not reach polygon " + std::to_string(last));
         }
     }
     for (std::size_t i = points.size(); i-- > 0;) {

@@ -4,7 +4,8 @@
 // along a boundary that layers share in plan (a road's edge under a bridge's edge),
 // more than one polygon may hold its next point; every polygon reachable so is kept,
 // and the one chosen for each point is the one on a walk that ends on the path's last
-// polygon. Each point then gets the height of that polygon's surface. Plain C++.
+// polygon (the target's). Each point then gets the height of that polygon's surface.
+// Plain C++.
 #pragma once
 
 #include <cstdint>
@@ -51,7 +52,7 @@ public:
     // which `polygon` holds, through the points in order, and ends on `last` (-1:
     // anywhere). Points may lie off the mesh by a few roundings of 32-bit floats
     // (paths pulled taut through float32 portals). LiftFault for a path that leaves
-    // the mesh.
+    // the mesh or cannot reach `last`.
     void lift(std::int64_t polygon, XY from, std::span<const XY> points, std::int64_t last,
               std::span<double> heights, LiftWork& work) const;
 

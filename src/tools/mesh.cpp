@@ -83,19 +83,20 @@ ShortestPathFinder& thread_finder() {
     return finder;
 }
 
-constexpr std::array<const char*, 5> kMeshParameters = {"vertices", "polygon_offsets", "polygon_corners",
-                                                       "neighbours", "heights"};
+constexpr std::array<const char*, 4> kMeshParameters = {"vertices", "polygon_offsets", "polygon_corners",
+                                                       "neighbours"};
 constexpr Signature kMeshSignature{"mesh()", kMeshParameters};
+constexpr std::array<const char*, 5> kLayeredMeshParameters = {"vertices", "polygon_offsets", "polygon_corners",
+                                                              "neighbours", "heights"};
+constexpr Signature kLayeredMeshSignature{"layered_mesh()", kLayeredMeshParameters};
 
 constexpr std::array<const char*, 5> kShortestPathParameters = {"mesh", "start_polygon", "start", "target_polygon",
                                                                "target"};
 constexpr Signature kShortestPathSignature{"shortest_path()", kShortestPathParameters};
 
-}  // namespace
-
-OwnedRef mesh(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
-    std::array<PyObject*, 5> slots{};
-    bind_fastcall(kMeshSignature, arguments, positional_count, keyword_names, slots);
+// The mesh object of the arrays in `slots`: vertices, offsets, corners, neighbours,
+// and heights (None, or one per vertex).
+OwnedRef build_mesh(std::span<PyObject* const> slots) {
     const BufferView vertices("vertices", slots[0], 'd', 8, 2);
     const BufferView offsets("polygon_offsets", slots[1], 'i', 8, 1);
     const BufferView corners("polygon_corners", slots[2], 'i', 8, 1);
@@ -105,7 +106,7 @@ OwnedRef mesh(PyObject* const* arguments, Py_ssize_t positional_count, PyObject*
                         items<std::int64_t>("polygon_corners", corners, static_cast<std::size_t>(corners.length())),
                         items<std::int64_t>("neighbours", neighbours, static_cast<std::size_t>(neighbours.length()))};
     std::optional<BufferView> heights;
-    if (slots[4] != Py_None) {
+    if (slots.size() > 4 && slots[4] != Py_None) {
         heights.emplace("heights", slots[4], 'd', 8, 1);
         if (heights->length() != vertices.length()) {
             throw_error(PyExc_ValueError, "heights has " + std::to_string(heights->length()) + " entries, vertices " +
@@ -129,6 +130,20 @@ OwnedRef mesh(PyObject* const* arguments, Py_ssize_t positional_count, PyObject*
     OwnedRef capsule = require(PyCapsule_New(held.get(), kCapsuleName, release_mesh));
     held.release();
     return capsule;
+}
+
+}  // namespace
+
+OwnedRef mesh(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
+    std::array<PyObject*, 4> slots{};
+    bind_fastcall(kMeshSignature, arguments, positional_count, keyword_names, slots);
+    return build_mesh(slots);
+}
+
+OwnedRef layered_mesh(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names) {
+    std::array<PyObject*, 5> slots{};
+    bind_fastcall(kLayeredMeshSignature, arguments, positional_count, keyword_names, slots);
+    return build_mesh(slots);
 }
 
 const MeshIndex& mesh_argument(const char* name, PyObject* object) { return native_mesh(name, object).index; }

@@ -10,11 +10,14 @@
 
 namespace walkmesh::tools {
 
-// mesh(vertices, polygon_offsets, polygon_corners, neighbours, heights) -> the mesh
-// object: the arrays (float64 (V, 2), int64 (P + 1), int64 (C), int64 (C), and None or
-// float64 (V,) heights, C-contiguous and aligned) are checked and read once;
-// ValueError names the first problem.
+// mesh(vertices, polygon_offsets, polygon_corners, neighbours) -> the mesh object: the
+// arrays (float64 (V, 2), int64 (P + 1), int64 (C), int64 (C), C-contiguous and
+// aligned) are checked and read once; ValueError names the first problem.
 OwnedRef mesh(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names);
+
+// layered_mesh(vertices, polygon_offsets, polygon_corners, neighbours, heights) -> the
+// same with a float64 (V,) height per vertex (or None: as mesh()).
+OwnedRef layered_mesh(PyObject* const* arguments, Py_ssize_t positional_count, PyObject* keyword_names);
 
 // The index held by a mesh object; TypeError for anything else.
 const MeshIndex& mesh_argument(const char* name, PyObject* object);

@@ -85,7 +85,9 @@ PyMethodDef methods[] = {
      "find_paths(nodes, edges, starts, targets, target_points, start_points, straight, threads, "
      "max_expansions, partial, progress)\n--\n\n"},
     {"mesh", fastcall(entry<mesh>), METH_FASTCALL | METH_KEYWORDS,
-     "mesh(vertices, polygon_offsets, polygon_corners, neighbours, heights)\n--\n\n"},
+     "mesh(vertices, polygon_offsets, polygon_corners, neighbours)\n--\n\n"},
+    {"layered_mesh", fastcall(entry<layered_mesh>), METH_FASTCALL | METH_KEYWORDS,
+     "layered_mesh(vertices, polygon_offsets, polygon_corners, neighbours, heights)\n--\n\n"},
     {"shortest_path", fastcall(entry<shortest_path>), METH_FASTCALL | METH_KEYWORDS,
      "shortest_path(mesh, start_polygon, start, target_polygon, target)\n--\n\n"},
     {"shortest_paths", fastcall(entry<shortest_paths>), METH_FASTCALL | METH_KEYWORDS,
