@@ -1,8 +1,8 @@
 // Heights for paths over a layered mesh (see lift.hpp). Each segment is followed by a
 // breadth-first walk over the polygons, across the open sides the segment meets (by
-// exact orientation tests; distances only to forgive float32 roundings), from each
-// polygon that may hold its start; the polygons the walk reaches that hold its end
-// are kept for that end, with the polygon they were reached from. Going back from the
+// exact orientation tests; distances only to forgive float32 roundings), from all the
+// polygons that may hold its start at once; the polygons the walk reaches that hold
+// its end are kept for that end, with the polygon the walk set out from. Going back from the
 // last point's polygon gives one polygon per point.
 #include "core/lift.hpp"
 
@@ -17,24 +17,30 @@ double cross(XY origin, XY a, XY b) noexcept {
     return (a.x - origin.x) * (b.y - origin.y) - (a.y - origin.y) * (b.x - origin.x);
 }
 
-double point_to_segment(XY p, XY a, XY b) noexcept {
+double squared_to_segment(XY p, XY a, XY b) noexcept {
     const double ex = b.x - a.x, ey = b.y - a.y;
     const double length = ex * ex + ey * ey;
     double t = length > 0.0 ? ((p.x - a.x) * ex + (p.y - a.y) * ey) / length : 0.0;
     t = std::clamp(t, 0.0, 1.0);
-    return std::hypot(p.x - (a.x + t * ex), p.y - (a.y + t * ey));
+    const double dx = p.x - (a.x + t * ex), dy = p.y - (a.y + t * ey);
+    return dx * dx + dy * dy;
 }
 
-// The distance between the segments p-q and a-b: 0 where they meet.
-double segments_apart(XY p, XY q, XY a, XY b) noexcept {
+// Whether the segments p-q and a-b meet, or come within `tolerance` of each other.
+bool meets(XY p, XY q, XY a, XY b, double tolerance) noexcept {
+    if (std::max(a.x, b.x) < std::min(p.x, q.x) - tolerance || std::min(a.x, b.x) > std::max(p.x, q.x) + tolerance ||
+        std::max(a.y, b.y) < std::min(p.y, q.y) - tolerance || std::min(a.y, b.y) > std::max(p.y, q.y) + tolerance) {
+        return false;
+    }
     const int pq_a = orientation(p, q, a), pq_b = orientation(p, q, b);
     const int ab_p = orientation(a, b, p), ab_q = orientation(a, b, q);
     const bool collinear = pq_a == 0 && pq_b == 0;
     if (!collinear && pq_a * pq_b <= 0 && ab_p * ab_q <= 0) {
-        return 0.0;
+        return true;
     }
-    return std::min({point_to_segment(p, a, b), point_to_segment(q, a, b), point_to_segment(a, p, q),
-                     point_to_segment(b, p, q)});
+    const double reach = tolerance * tolerance;
+    return squared_to_segment(p, a, b) <= reach || squared_to_segment(q, a, b) <= reach ||
+           squared_to_segment(a, p, q) <= reach || squared_to_segment(b, p, q) <= reach;
 }
 
 std::string text(XY point) { return "(" + std::to_string(point.x) + ", " + std::to_string(point.y) + ")"; }
@@ -44,11 +50,9 @@ std::string text(XY point) { return "(" + std::to_string(point.x) + ", " + std::
 std::uint32_t LiftWork::next_stamp(std::size_t polygons) {
     if (seen.size() < polygons) {
         seen.resize(polygons, 0);
-        held.resize(polygons, 0);
     }
     if (++stamp == 0) {
         std::fill(seen.begin(), seen.end(), 0);
-        std::fill(held.begin(), held.end(), 0);
         stamp = 1;
     }
     return stamp;
@@ -75,26 +79,32 @@ bool PathLifter::holds(std::int32_t polygon, XY point) const noexcept {
     return true;
 }
 
-void PathLifter::reach(std::int32_t polygon, XY from, XY to, std::int32_t parent, std::uint32_t point_stamp,
-                       LiftWork& work) const {
+void PathLifter::reach(std::int32_t begin, std::int32_t end, XY from, XY to, LiftWork& work) const {
     const std::uint32_t walk = work.next_stamp(static_cast<std::size_t>(mesh_.polygon_count()));
     work.queue.clear();
-    work.queue.push_back(polygon);
-    work.seen[polygon] = walk;
+    work.origin.clear();
+    for (std::int32_t k = begin; k < end; ++k) {
+        const std::int32_t polygon = work.candidates[k].polygon;
+        if (work.seen[polygon] != walk) {
+            work.seen[polygon] = walk;
+            work.queue.push_back(polygon);
+            work.origin.push_back(k);
+        }
+    }
     for (std::size_t i = 0; i < work.queue.size(); ++i) {
         const std::int32_t current = work.queue[i];
-        if (work.held[current] != point_stamp && holds(current, to)) {
-            work.held[current] = point_stamp;
-            work.candidates.push_back({current, parent});
+        if (holds(current, to)) {
+            work.candidates.push_back({current, work.origin[i]});
         }
         for (std::int32_t c = mesh_.first(current); c < mesh_.end(current); ++c) {
             const std::int32_t across = mesh_.neighbour(c);
             if (across < 0 || work.seen[across] == walk ||
-                segments_apart(from, to, mesh_.point(mesh_.previous(c)), mesh_.point(c)) > tolerance_) {
+                !meets(from, to, mesh_.point(mesh_.previous(c)), mesh_.point(c), tolerance_)) {
                 continue;
             }
             work.seen[across] = walk;
             work.queue.push_back(across);
+            work.origin.push_back(work.origin[i]);
         }
     }
 }
@@ -113,11 +123,7 @@ void PathLifter::lift(std::int64_t polygon, XY from, std::span<const XY> points,
         const std::int32_t begin = work.layer_start.back();
         const std::int32_t end = static_cast<std::int32_t>(work.candidates.size());
         work.layer_start.push_back(end);
-        // Marks the polygons kept for this point, so that each is kept once.
-        const std::uint32_t point_stamp = work.next_stamp(static_cast<std::size_t>(mesh_.polygon_count()));
-        for (std::int32_t k = begin; k < end; ++k) {
-            reach(work.candidates[k].polygon, at, point, k, point_stamp, work);
-        }
+        reach(begin, end, at, point, work);
         if (static_cast<std::int32_t>(work.candidates.size()) == end) {
             throw LiftFault("the path from " + text(at) + " to " + text(point) + " leaves the mesh");
         }

@@ -23,21 +23,20 @@ struct LiftFault : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// What lifting keeps between paths: marks per polygon, reset by a stamp rather than
-// cleared, and the polygons that hold each point. One per thread.
+// What lifting keeps between paths: a mark per polygon, reset by a stamp rather than
+// cleared, the walk's queue and the polygons that hold each point. One per thread.
 class LiftWork {
 public:
-    std::vector<std::uint32_t> seen;      // per polygon: the stamp of the last walk that reached it
-    std::vector<std::uint32_t> held;      // per polygon: the stamp of the last point it was kept for
+    std::vector<std::uint32_t> seen;  // per polygon: the stamp of the last walk that reached it
     std::uint32_t stamp = 0;
     std::vector<std::int32_t> queue;
+    std::vector<std::int32_t> origin;       // per queued polygon: the candidate its walk set out from
     std::vector<std::int32_t> layer_start;  // per point, into candidates
     struct Candidate {
         std::int32_t polygon;
         std::int32_t parent;  // index into candidates of the point before, -1 for the start
     };
     std::vector<Candidate> candidates;
-    std::vector<std::int32_t> chosen;
 
     // A fresh stamp; the marks are cleared only when the stamps wrap round.
     std::uint32_t next_stamp(std::size_t polygons);
@@ -57,10 +56,10 @@ public:
               std::span<double> heights, LiftWork& work) const;
 
 private:
-    // Appends to work.candidates the polygons holding `to` that are reached from
-    // `polygon` across sides the segment from `from` meets; `parent` is their parent.
-    void reach(std::int32_t polygon, XY from, XY to, std::int32_t parent, std::uint32_t point_stamp,
-               LiftWork& work) const;
+    // Appends to work.candidates the polygons holding `to` that are reached from the
+    // candidates begin .. end - 1 (those holding `from`) across sides the segment from
+    // `from` meets, each with the candidate it was reached from.
+    void reach(std::int32_t begin, std::int32_t end, XY from, XY to, LiftWork& work) const;
     bool holds(std::int32_t polygon, XY point) const noexcept;
 
     const MeshIndex& mesh_;
