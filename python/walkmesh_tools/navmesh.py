@@ -537,14 +537,14 @@ class NavMesh:
         if not np.all(np.isfinite(xy)):
             raise ValueError(f"the {name} {_text(xy) if layered else f'({xy[0]}, {xy[1]})'} is not finite")
         if layered:
-            node = int(self._locate(xy[None], max_climb)[0])
-            self._refuse_levels(xy[None], np.array([node]), f"the {name}", numbered=False)
-            if node >= 0:
-                return node, (float(xy[0]), float(xy[1]))
-        where, node, distance = self._nearest(xy[None], snap, max_climb)
-        if node[0] >= 0:
-            return int(node[0]), (float(where[0, 0]), float(where[0, 1]))
-        self._refuse_levels(xy[None], node, f"the {name}", numbered=False)
+            located = self._locate(xy[None], max_climb)
+            self._refuse_levels(xy[None], located, f"the {name}", numbered=False)
+            if located[0] >= 0:
+                return int(located[0]), (float(xy[0]), float(xy[1]))
+        where, polygon, _ = self._nearest(xy[None], snap, max_climb)
+        if polygon[0] >= 0:
+            return int(polygon[0]), (float(where[0, 0]), float(where[0, 1]))
+        self._refuse_levels(xy[None], polygon, f"the {name}", numbered=False)
         distance = self._nearest(xy[None], math.inf, max_climb)[2][0]
         shown = _text(xy) if layered else f"({xy[0]}, {xy[1]})"
         raise ValueError(f"the {name} {shown} lies in no polygon of the mesh: it is {distance:.6g} "
