@@ -33,18 +33,17 @@ for name, path in [("under the bridge", under), ("onto the bridge", climb)]:
     corners = ", ".join("(" + ", ".join(f"{c:g}" for c in point) + ")" for point in path.tolist())
     print(f"{name}: {corners}")
 
-figure, ax = plt.subplots(figsize=(8, 5.2), dpi=100)
+figure, ax = plt.subplots(figsize=(8, 5.2), dpi=100, constrained_layout=True)
 mesh.plot([under, climb], ax=ax, colors=["#d62728", "#1f3fbf"], edge_color="#404040", linewidth=0.6)
-lines = ax.get_lines()[::2]
-lines[0].set_label("under the bridge: (10, 4, 0) to (30, 20, 0)")
-lines[1].set_label("onto it: (20, 12, 0) to (18, 12, 3), by the west ramp")
-ax.legend(loc="upper left", fontsize=7)
+under_line, climb_line = [line for line in ax.get_lines() if line.get_linestyle() == "-"]
+under_line.set_label("under the bridge: (10, 4, 0) to (30, 20, 0)")
+climb_line.set_label("onto it: (20, 12, 0) to (18, 12, 3), by the west ramp")
+ax.legend(handles=[under_line, climb_line], loc="upper left", fontsize=7)
 for x, y, z in climb.tolist():
     ax.annotate(f"z={z:g}", (x, y), textcoords="offset points", xytext=(-8, 6), fontsize=7, color="#1f3fbf")
 ax.set_title("A bridge deck (height 3) over a road, a ramp at each end", fontsize=9)
 ax.set_xlabel("x")
 ax.set_ylabel("y")
-figure.tight_layout()
 figure.savefig(output)
 # A palette image: the drawing has few colours.
 Image.open(output).convert("RGB").quantize(colors=64).save(output, optimize=True)

@@ -22,6 +22,12 @@ if settings is not None:
     settings.register_profile("emulated", deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "long: a long comparison with a Python reference (minutes under emulation, where the "
+        "wheel runs leave it out with -m 'not long'); smaller ones of the same kind still run there")
+
+
 def subprocess_command(*arguments):
     """The command that runs this interpreter, behind the emulator prefix if one is set."""
     prefix = shlex.split(os.environ.get("PY_SUBPROCESS_PREFIX", ""))

@@ -56,6 +56,7 @@ def compare(nodes, edges, start, target, target_point):
     return actual
 
 
+@pytest.mark.long
 @settings(max_examples=400, deadline=None)
 @given(graphs())
 def test_random_graphs_match_the_reference(graph):
@@ -93,7 +94,7 @@ def scenario_workload(name, count):
     return nodes, edges, workloads.scenario_queries(mesh, scenarios[:: max(1, len(scenarios) // count)])
 
 
-@pytest.mark.parametrize("name, count", [("arena", 60), ("aurora", 25)])
+@pytest.mark.parametrize("name, count", [("arena", 60), pytest.param("aurora", 25, marks=pytest.mark.long)])
 def test_scenario_workloads_match_the_reference(name, count):
     nodes, edges, queries = scenario_workload(name, count)
     assert len(queries) >= count
@@ -101,6 +102,7 @@ def test_scenario_workloads_match_the_reference(name, count):
     assert max(lengths) > 10
 
 
+@pytest.mark.long
 def test_berlin_random_pairs_match_the_reference():
     mesh = shared_mesh("Berlin_0_1024.mesh")
     nodes, edges = mesh.nodes, mesh.edges

@@ -22,14 +22,25 @@ only_with_32_bit_sizes = pytest.mark.skipif(
     not SIZES_ARE_32_BITS, reason="size_t is 64 bits wide here; it is 32 bits on armhf")
 
 
-def test_the_armhf_run_runs_on_armhf():
-    if os.environ.get("WALKMESH_ARMHF_RUN") != "1":
-        pytest.skip("only in the run of scripts/test-armhf")
-    assert platform.machine().startswith("armv7")
-    assert (struct.calcsize("P"), struct.calcsize("L"), sys.maxsize) == (4, 4, 2**31 - 1)
-    # NumPy itself names the 32-bit unsigned type by NPY_ULONG there.
-    assert (np.dtype("L").num, np.dtype("L").itemsize) == (8, 4)
-    assert np.dtype(np.uint32).num == 8
+def test_runs_on_the_platform_its_run_names():
+    # Set by the runs on other platforms (scripts/test-armhf, scripts/test-wheels): a run
+    # that fell back to the host's interpreter or C library would test nothing of them.
+    machine = os.environ.get("WALKMESH_EXPECT_MACHINE")
+    glibc = os.environ.get("WALKMESH_EXPECT_GLIBC")
+    if not machine and not glibc:
+        pytest.skip("only in the runs on an emulated machine or in an older Debian root")
+    if glibc:
+        assert os.confstr("CS_GNU_LIBC_VERSION") == f"glibc {glibc}"
+    if machine:
+        assert platform.machine() == machine
+    if machine == "armv7l":
+        assert (struct.calcsize("P"), struct.calcsize("L"), sys.maxsize) == (4, 4, 2**31 - 1)
+        # NumPy itself names the 32-bit unsigned type by NPY_ULONG there.
+        assert (np.dtype("L").num, np.dtype("L").itemsize) == (8, 4)
+        assert np.dtype(np.uint32).num == 8
+    elif machine:
+        assert (struct.calcsize("P"), struct.calcsize("L"), sys.maxsize) == (8, 8, 2**63 - 1)
+        assert np.dtype(np.uint32).num == 6
 
 
 @only_with_32_bit_sizes

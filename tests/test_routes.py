@@ -57,6 +57,7 @@ def shared_tables(name):
     return mesh.nodes, mesh.edges
 
 
+@pytest.mark.long
 @settings(max_examples=300, deadline=None)
 @given(graphs(), st.one_of(st.none(), st.integers(0, 12)), st.booleans())
 def test_random_graphs_match_the_reference_route(graph, budget, partial):
@@ -166,7 +167,8 @@ def test_random_strips_match_the_shortest_polyline(seed, count, turn, start_at, 
     np.testing.assert_array_equal(mirrored, path * np.float32([1, -1]))
 
 
-@pytest.mark.parametrize("name", ["arena.mesh", "aurora.mesh", "Berlin_0_1024.mesh"])
+@pytest.mark.parametrize("name", ["arena.mesh", pytest.param("aurora.mesh", marks=pytest.mark.long),
+                                  "Berlin_0_1024.mesh"])
 def test_real_queries_match_the_shortest_polyline(name):
     mesh_path = NAVMESHES / name
     if not mesh_path.exists():

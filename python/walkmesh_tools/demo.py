@@ -1,23 +1,22 @@
 """Runs a few scenario queries on a real navigation mesh and prints, for each, the
 number of points, the path cost (length of the walked polyline from the start point)
-and the time per query; with matplotlib installed it also draws the mesh and a
-handful of queries into a PNG, each as its route through portal midpoints and as
-its straight path.
-
-    python -m walkmesh_tools.demo [--meshes DIR] [--png PATH] [MESH [SCENARIOS]]
+and the time per query. With matplotlib installed it also draws the mesh and five long
+queries into a palette PNG, each as its route through portal midpoints and as its
+straight path, its start marked by a ring and its target by a cross.
 
 Without a mesh it uses aurora.mesh and aurora.scen from the folder of the shared
 navigation meshes, given by --meshes or the environment variable WALKMESH_MESHES,
-or, when neither is given, the small mesh shipped with walkmesh_tools. The PNG goes
-to demo.png unless --png says otherwise.
+or, when neither is given, the small mesh shipped with walkmesh_tools.
 """
 from __future__ import annotations
 
 import argparse
+import io
 import os
+import tempfile
 import time
 from pathlib import Path
-from typing import TYPE_CHECKING, List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple
 
 import walkmesh
 import walkmesh_tools as tools
@@ -29,6 +28,7 @@ if TYPE_CHECKING:
 QUERIES = 8
 REPEATS = 20
 DRAWN = 5
+PALETTE = 96
 
 
 def default_inputs(parser: argparse.ArgumentParser, meshes: Optional[Path]) -> Tuple[Path, Path]:
@@ -64,24 +64,53 @@ def draw(mesh: tools.NavMesh, mesh_name: str, queries: Sequence[Query], png: Pat
         paths.append((q.start_point, mesh.find_path(q.start_point, q.target_point)))
         paths.append(mesh.straight_path(q.start_point, q.target_point))
         colors += [color, color]
-    figure, ax = plt.subplots(figsize=(10, 7.5))
+    figure, ax = plt.subplots(figsize=(10, 7.5), constrained_layout=True)
     mesh.plot(paths, ax=ax, colors=colors)
     ax.set_title(f"{mesh_name}: {len(mesh)} polygons; {len(chosen)} queries, each as its route through "
                  "portal midpoints and its straight path", fontsize="medium")
-    figure.tight_layout()
     png.parent.mkdir(parents=True, exist_ok=True)
-    figure.savefig(png, dpi=110)
+    save_palette_png(figure, png)
     plt.close(figure)
     print(f"drew {len(chosen)} queries into {png}")
 
 
+def save_palette_png(figure: Any, png: Path) -> None:
+    """Saves the figure as a PNG of at most PALETTE colours (a fifth of the RGBA file's
+    size for a mesh drawing), through a temporary file beside `png`, so that a failure
+    leaves an earlier picture whole."""
+    from PIL import Image
+
+    buffer = io.BytesIO()
+    # Cropped to what is drawn: the map keeps its aspect, which leaves margins.
+    figure.savefig(buffer, format="png", dpi=110, bbox_inches="tight", pad_inches=0.1)
+    buffer.seek(0)
+    with Image.open(buffer) as drawn:
+        # Flat colours and thin lines: no dithering, which would only add noise.
+        picture = drawn.convert("RGB").quantize(colors=PALETTE, dither=Image.Dither.NONE)
+    handle, temporary = tempfile.mkstemp(prefix=f".{png.name}.", suffix=".tmp", dir=png.parent)
+    try:
+        with os.fdopen(handle, "wb") as out:
+            picture.save(out, format="PNG", optimize=True)
+        # The permissions an ordinary new file gets (mkstemp's are the owner's only).
+        umask = os.umask(0)
+        os.umask(umask)
+        os.chmod(temporary, 0o666 & ~umask)
+        os.replace(temporary, png)
+    except BaseException:
+        os.unlink(temporary)
+        raise
+
+
 def main(argv: Optional[List[str]] = None) -> None:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(prog="python -m walkmesh_tools.demo", description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--meshes", type=Path, help="the folder of the shared navigation meshes "
                         "(default: $WALKMESH_MESHES)")
-    parser.add_argument("--png", type=Path, default=Path("demo.png"))
-    parser.add_argument("mesh", nargs="?", type=Path)
-    parser.add_argument("scenarios", nargs="?", type=Path)
+    parser.add_argument("--png", type=Path, default=Path("demo.png"),
+                        help="where the drawing goes (default: demo.png)")
+    parser.add_argument("mesh", nargs="?", type=Path, help="a mesh file that NavMesh.load reads")
+    parser.add_argument("scenarios", nargs="?", type=Path,
+                        help="its scenario file (default: the mesh's path with the suffix .scen)")
     arguments = parser.parse_args(argv)
     if arguments.mesh:
         mesh_path = arguments.mesh

@@ -742,9 +742,12 @@ class NavMesh:
         `find_path` returns it (a list of `walkmesh.Point`, drawn dashed with a dot at
         each portal midpoint), optionally as a pair (start point, route) to draw it
         from its start, or an (k, 2) array of points such as a straight path (drawn
-        as a solid line). Keywords: `colors` (one per path, cycled), `face_color`,
-        `edge_color`, `portal_color`, `linewidth`. Needs matplotlib (`pip install
-        'walkmesh[plot]'`).
+        as a solid line). Each path's start is a ring (a bare route has none: it begins
+        at its first portal) and its target a cross, in the path's colour. The legend
+        sits to the right of the axes, off the map: save with `bbox_inches="tight"` or
+        a constrained layout to keep it in the picture. Keywords: `colors` (one per
+        path, cycled), `face_color`, `edge_color`, `portal_color`, `linewidth`. Needs
+        matplotlib (`pip install 'walkmesh[plot]'`).
 
         >>> import walkmesh_tools as tools
         >>> mesh = tools.NavMesh.load(tools._small_mesh_path())

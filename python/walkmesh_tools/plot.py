@@ -22,36 +22,41 @@ HEIGHT_COLORS = "viridis"
 LAYER_ALPHA = 0.6
 POLYGON_EDGE = "#9fb0c2"
 PORTAL = "#c7d4e1"
+LEGEND = "#555555"
+START_MARKER = "o"
+TARGET_MARKER = "X"
 
 
-def _matplotlib() -> Tuple[Any, Any, Any]:
+def _matplotlib() -> Tuple[Any, Any, Any, Any]:
     try:
         import matplotlib
     except ImportError:
         raise ImportError("NavMesh.plot draws with matplotlib: pip install 'walkmesh[plot]'") from None
     from matplotlib.collections import LineCollection, PolyCollection
-    return matplotlib, LineCollection, PolyCollection
+    from matplotlib.lines import Line2D
+    return matplotlib, LineCollection, PolyCollection, Line2D
 
 
 def _is_point(value: Any) -> bool:
     return hasattr(value, "x") and hasattr(value, "y")
 
 
-def _classify(path: Any, heights: bool = False) -> Tuple[str, np.ndarray]:
-    """("route" or "straight", (k, 2) points) of one entry of `paths`; with `heights`,
-    (k, 3) points are taken too, and drawn in plan."""
+def _classify(path: Any, heights: bool = False) -> Tuple[str, np.ndarray, bool]:
+    """("route" or "straight", (k, 2) points, whether the first point is the start) of
+    one entry of `paths`: a bare route begins at its first portal, not at its start.
+    With `heights`, (k, 3) points are taken too, and drawn in plan."""
     if isinstance(path, tuple) and len(path) == 2 and isinstance(path[1], list) and all(map(_is_point, path[1])):
         start, route = path
         start = (start.x, start.y) if _is_point(start) else tuple(start)
-        return "route", np.array([start] + [(p.x, p.y) for p in route], dtype=np.float64).reshape(-1, 2)
+        return "route", np.array([start] + [(p.x, p.y) for p in route], dtype=np.float64).reshape(-1, 2), True
     if isinstance(path, list) and path and all(map(_is_point, path)):
-        return "route", np.array([(p.x, p.y) for p in path], dtype=np.float64)
+        return "route", np.array([(p.x, p.y) for p in path], dtype=np.float64), False
     points = np.asarray(path, dtype=np.float64)
     if points.ndim != 2 or points.shape[1] not in ((2, 3) if heights else (2,)):
         shape = "(k, 2) or (k, 3)" if heights else "(k, 2)"
         raise ValueError(f"a path must be a route (a list of walkmesh.Point, or a pair (start, route)) or an "
                          f"array of shape {shape}, not shape {points.shape}")
-    return "straight", points[:, :2]
+    return "straight", points[:, :2], True
 
 
 def _checked_style(matplotlib: Any, colors: Any, linewidth: Any, named: Dict[str, Any]) -> List[Any]:
@@ -85,14 +90,15 @@ def _checked_style(matplotlib: Any, colors: Any, linewidth: Any, named: Dict[str
 
 def plot_mesh(mesh: NavMesh, paths: Sequence[Any] = (), ax: Any = None, *, face_color: str = POLYGON_FACE, edge_color: str = POLYGON_EDGE,
               portal_color: str = PORTAL, linewidth: float = 0.3, colors: Optional[Sequence[Any]] = None) -> Any:
-    matplotlib, LineCollection, PolyCollection = _matplotlib()
+    matplotlib, LineCollection, PolyCollection, Line2D = _matplotlib()
     colors = _checked_style(matplotlib, colors, linewidth,
                             dict(face_color=face_color, edge_color=edge_color, portal_color=portal_color))
     if ax is None:
         import matplotlib.pyplot as plt
-        _, ax = plt.subplots()
+        # A constrained layout makes room for the legend beside the map.
+        _, ax = plt.subplots(constrained_layout=True)
     heights = mesh.heights
-    kinds = [_classify(path, heights is not None) for path in paths]
+    classified = [_classify(path, heights is not None) for path in paths]
     rings = [mesh.vertices[corners, :2] for corners in mesh.polygons]
     if heights is None:
         ax.add_collection(PolyCollection(rings, facecolors=face_color, edgecolors=edge_color, linewidths=linewidth,
@@ -106,23 +112,24 @@ def plot_mesh(mesh: NavMesh, paths: Sequence[Any] = (), ax: Any = None, *, face_
     plan = mesh.vertices[:, :2]
     segments = np.stack([plan[corners[before[portal]]], plan[corners[portal]]], axis=1)
     ax.add_collection(LineCollection(segments, colors=portal_color, linewidths=linewidth, zorder=2))
-    labelled = set()
-    for i, (kind, points) in enumerate(kinds):
+    kinds = []
+    for i, (kind, points, has_start) in enumerate(classified):
         color = colors[i % len(colors)]
-        label = None
-        if kind not in labelled:
-            labelled.add(kind)
-            label = "route through portal midpoints" if kind == "route" else "straight path"
         if kind == "route":
             ax.plot(points[:, 0], points[:, 1], linestyle="--", linewidth=1.0, marker=".", markersize=3,
-                    color=color, label=label, zorder=3)
+                    color=color, zorder=3)
         else:
-            ax.plot(points[:, 0], points[:, 1], linestyle="-", linewidth=1.6, color=color, label=label, zorder=4)
-        ax.plot(points[-1:, 0], points[-1:, 1], marker="x", markersize=6, color=color, zorder=5)
+            ax.plot(points[:, 0], points[:, 1], linestyle="-", linewidth=1.6, color=color, zorder=4)
+        if has_start:
+            ax.plot(points[:1, 0], points[:1, 1], linestyle="none", marker=START_MARKER, markersize=6,
+                    markerfacecolor="white", markeredgewidth=1.5, color=color, zorder=5)
+        ax.plot(points[-1:, 0], points[-1:, 1], linestyle="none", marker=TARGET_MARKER, markersize=7, color=color,
+                zorder=5)
+        kinds.append((kind, has_start))
     ax.set_aspect("equal")
     ax.autoscale_view()
-    if labelled:
-        ax.legend(loc="upper right", fontsize="small")
+    if kinds:
+        _legend(ax, Line2D, kinds)
     return ax
 
 
@@ -141,3 +148,20 @@ def _add_layers(matplotlib: Any, PolyCollection: Any, ax: Any, mesh: NavMesh, ri
     ax.add_collection(collection)
     ax.figure.colorbar(collection, ax=ax, label="height", shrink=0.8)
 
+
+def _legend(ax: Any, Line2D: Any, kinds: Sequence[Tuple[str, bool]]) -> None:
+    """One entry for each kind of line and marker drawn, in grey, to the right of the map
+    (outside the axes, so it hides none of it: save with bbox_inches="tight" or a
+    constrained layout to keep it in the picture)."""
+    drawn = {kind for kind, _ in kinds}
+    handles = []
+    if "route" in drawn:
+        handles.append(Line2D([], [], linestyle="--", linewidth=1.0, marker=".", markersize=3, color=LEGEND,
+                              label="route through portal midpoints"))
+    if "straight" in drawn:
+        handles.append(Line2D([], [], linestyle="-", linewidth=1.6, color=LEGEND, label="straight path"))
+    if any(has_start for _, has_start in kinds):
+        handles.append(Line2D([], [], linestyle="none", marker=START_MARKER, markersize=6, markerfacecolor="white",
+                              markeredgewidth=1.5, color=LEGEND, label="start"))
+    handles.append(Line2D([], [], linestyle="none", marker=TARGET_MARKER, markersize=7, color=LEGEND, label="target"))
+    ax.legend(handles=handles, loc="upper left", bbox_to_anchor=(1.02, 1.0), borderaxespad=0.0, fontsize="small")

@@ -1,6 +1,7 @@
 // Backtrace capture and symbolisation for failure reports. Frames are captured as
-// return addresses; GCC's libbacktrace names them from the debug information when the
-// build has it, the dynamic symbol table (dladdr) names what is left.
+// return addresses by the unwinder linked into the module; GCC's libbacktrace names
+// them from the debug information when the build has it, the dynamic symbol table
+// (dladdr) names what is left.
 #include "python/backtrace.hpp"
 
 #include <array>
@@ -9,7 +10,7 @@
 
 #include <cxxabi.h>
 #include <dlfcn.h>
-#include <execinfo.h>
+#include <unwind.h>
 
 #ifdef WALKMESH_HAVE_LIBBACKTRACE
 #include <backtrace.h>
@@ -29,6 +30,15 @@ struct CapturedFrames {
     std::array<void*, max_frames> return_addresses;
     int count;
 };
+
+_Unwind_Reason_Code take_frame(_Unwind_Context* context, void* data) {
+    auto& frames = *static_cast<CapturedFrames*>(data);
+    if (frames.count == max_frames) {
+        return _URC_END_OF_STACK;
+    }
+    frames.return_addresses[frames.count++] = reinterpret_cast<void*>(_Unwind_GetIP(context));
+    return _URC_NO_REASON;
+}
 
 struct FrameRange {
     int first;
@@ -200,7 +210,12 @@ FrameRange brief_range(const CapturedFrames& frames, const void* failing_caller)
 
 void write_backtrace(FdWriter& out, BacktraceStyle style, const void* failing_caller) noexcept {
     CapturedFrames frames;
-    frames.count = ::backtrace(frames.return_addresses.data(), max_frames);
+    frames.count = 0;
+    // The module's own unwinder, not the C library's backtrace(): on 32-bit ARM that one
+    // drives the system's libgcc unwinder through each frame's personality routine, and
+    // a module that links LLVM's unwinder in (the wheels) has routines only its own
+    // unwinder can run. The first frame is this function's, as backtrace() gives it.
+    _Unwind_Backtrace(take_frame, &frames);
     const bool full = style == BacktraceStyle::full;
     const FrameRange range = full ? FrameRange{0, frames.count} : brief_range(frames, failing_caller);
     for (int i = range.first; i < range.end; ++i) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "python/backtrace.hpp"
@@ -99,7 +100,9 @@ BacktraceStyle report_style() noexcept {
 }
 
 void write_first_piece(FdWriter& out, std::string_view message, SourceLocation where) noexcept {
-    out.text("\nthread '<unnamed>' (").decimal(static_cast<std::uint64_t>(gettid())).text(") panicked at ");
+    // The system call rather than gettid(), which glibc has only since 2.30 (the wheels run on 2.17).
+    const auto thread_id = static_cast<std::uint64_t>(syscall(SYS_gettid));
+    out.text("\nthread '<unnamed>' (").decimal(thread_id).text(") panicked at ");
     write_location(out, where);
     out.text(":\n").text(message).text("\n");
     out.flush();
