@@ -10,10 +10,10 @@ from typing import Iterator, List, Optional, Tuple
 
 import numpy as np
 
-from walkmesh_tools._sample import Query, load_scenarios, path_length, scenario_queries, small_mesh_path
+from walkmesh_tools._sample import Query, bridge_level, load_scenarios, path_length, scenario_queries, small_mesh_path
 
 __all__ = ["Query", "load_scenarios", "scenario_queries", "path_length", "small_mesh_path", "NAVMESHES",
-           "shared_mesh_path", "splitmix64", "random_node_queries", "random_obstacle_map"]
+           "shared_mesh_path", "splitmix64", "random_node_queries", "random_obstacle_map", "bridge_level"]
 
 # The shared navigation meshes lie beside the project.
 NAVMESHES = Path(__file__).resolve().parent.parent.parent / "shared" / "navmeshes"
@@ -77,3 +77,4 @@ def random_obstacle_map(width: float = 1024.0, height: float = 768.0, count: int
         angles = sorted(uniform(numbers, 0, 2 * math.pi) for _ in range(corners))
         obstacles.append(np.array([(cx + radius * math.cos(a), cy + radius * math.sin(a)) for a in angles]))
     return walkable, obstacles
+

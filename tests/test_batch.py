@@ -366,6 +366,11 @@ class TestProgress:
             import sys
             if sys.argv[-1] == "hide":
                 sys.modules["tqdm"] = None
+            else:
+                # Without tqdm's monitor thread, which would outlive the interpreter (a
+                # leak to LeakSanitizer).
+                import tqdm.std
+                tqdm.std.tqdm.monitor_interval = 0
             import numpy as np, walkmesh_tools as tools
             from graphs import chain
             nodes, edges = chain(50)

@@ -157,3 +157,13 @@ def test_shortest_paths_check_their_options_before_anything_is_sent(client):
                            (dict(chunk_size=0), ValueError)]:
         with pytest.raises(error):
             tools_dask.shortest_paths(None, mesh, [(0.5, 0.5)], [(0.2, 0.2)], **options)
+
+
+def test_cluster_shortest_paths_of_a_level_with_heights(client):
+    vertices, polygons = workloads.bridge_level()
+    mesh = tools.NavMesh.from_polygons(vertices, polygons)
+    starts = [(20, 12, 0), (10, 4, 0), (18, 12, 3), (2, 2, 0)]
+    targets = [(18, 12, 3), (30, 20, 0), (20, 12, 0), (38, 22, 0)]
+    local = mesh.shortest_paths(starts, targets)
+    spread = tools_dask.shortest_paths(client, mesh, starts, targets, chunk_size=2)
+    assert spread == local and spread.points.shape[1] == 3

@@ -44,7 +44,7 @@ BAD_POLYGONS = [
     ("estimate above the cost", [(0, 0), (3e8, 0), (3e8, 2e8), (0, 2e8)], [(0, 1, 2), (0, 2, 3)],
      "edge 0 from node 0 to node 1 costs 120185044, below the straight-line estimate 120185048"),
     ("centroid beyond float32", [(0, 0), (2e39, 0), (0, 2e39)], [(0, 1, 2)], "node 0's centroid (inf, inf) is not finite"),
-    ("three coordinates", [(0, 0, 0), (1, 0, 0), (1, 1, 0)], [(0, 1, 2)], "vertices must have shape (V, 2)"),
+    ("four coordinates", [(0, 0, 0, 0), (1, 0, 0, 0), (1, 1, 0, 0)], [(0, 1, 2)], "vertices must have shape (V, 2)"),
 ]
 
 

@@ -1,6 +1,7 @@
-"""The small mesh and scenario file shipped with walkmesh_tools, and what the demo
-makes of scenario files: queries located in a mesh, and the length of a found path.
-Private: the tests and the benchmarks reach these through bench/workloads.py."""
+"""The small mesh and scenario file shipped with walkmesh_tools, what the demo makes
+of scenario files (queries located in a mesh, and the length of a found path), and a
+generated level with a bridge. Private: the tests and the benchmarks reach these
+through bench/workloads.py."""
 from __future__ import annotations
 
 import math
@@ -65,3 +66,34 @@ def path_length(start: Point2, points: Iterable[walkmesh.Point]) -> float:
         total += math.hypot(point.x - x0, point.y - y0)
         x0, y0 = point.x, point.y
     return total
+
+
+def bridge_level(deck: float = 3.0) -> Tuple[np.ndarray, List[List[int]]]:
+    """A level with a bridge: (vertices (V, 3), polygons). A floor of 40 x 24 at height
+    0, with a road under a bridge deck of x 14 to 26, y 10 to 14, at height `deck`; a
+    ramp at each end of the deck (x 4 to 14 and 26 to 36) rises from the floor to it,
+    standing on the floor (no floor under a ramp). The floor under the deck meets the
+    ramps' ends in plan only, so the deck is reached by the ramps alone. The floor's
+    long strips are single polygons whose sides the other polygons' corners split
+    (T-junctions), and every polygon starts at a corner where its sides turn."""
+    vertices: List[Tuple[float, float, float]] = []
+    polygons: List[List[int]] = []
+
+    def quad(corners: List[Tuple[float, float, float]]) -> None:
+        polygons.append(list(range(len(vertices), len(vertices) + len(corners))))
+        vertices.extend(corners)
+
+    def flat(x0: float, y0: float, x1: float, y1: float, z: float) -> None:
+        quad([(x0, y0, z), (x1, y0, z), (x1, y1, z), (x0, y1, z)])
+
+    floor, top = 0.0, deck
+    flat(0, 0, 40, 10, floor)      # the south strip
+    flat(0, 14, 40, 24, floor)     # the north strip
+    flat(0, 10, 4, 14, floor)      # west of the west ramp
+    flat(14, 10, 26, 14, floor)    # the road under the deck
+    flat(36, 10, 40, 14, floor)    # east of the east ramp
+    quad([(4, 10, floor), (14, 10, top), (14, 14, top), (4, 14, floor)])     # the west ramp, rising east
+    flat(14, 10, 26, 14, top)      # the deck
+    quad([(26, 10, top), (36, 10, floor), (36, 14, floor), (26, 14, top)])   # the east ramp, falling east
+    return np.array(vertices, dtype=np.float64), polygons
+

@@ -1,5 +1,8 @@
 """Mesh files: the text mesh format of the shared navigation meshes, NumPy's .npz,
-and triangle meshes (OBJ, PLY, STL, OFF, glTF) through trimesh.
+and triangle meshes (OBJ, PLY, STL, OFF, glTF) through trimesh. Heights are kept by
+.npz (a `heights` array beside the (V, 2) vertices, which readers of meshes in plan
+leave alone) and by every triangle format (on the `up` axis); the text format has
+none, and a mesh with heights is not written to it.
 
 The text format (whitespace separated): `mesh`, `2`, the vertex and polygon counts;
 per vertex `x y n p_1 .. p_n`, the polygons around it counter-clockwise with -1 for
@@ -25,8 +28,9 @@ import numpy as np
 
 from .archives import NpzArchive
 from .atomic import write_atomically
-from . import ragged
-from .polygons import CheckedPolygons, RaggedPolygons, check_polygons, merge_convex, vertex_fans
+from . import _native, ragged
+from . import polygons as checks
+from .polygons import CheckedPolygons, RaggedPolygons, merge_convex, merge_equal_vertices, vertex_fans
 from .records import EDGE_DTYPE, NODE_DTYPE
 
 if TYPE_CHECKING:
@@ -196,6 +200,9 @@ def _number(value: float) -> str:
 
 
 def write_text(path: PathLike, mesh: NavMesh) -> None:
+    if mesh.heights is not None:
+        raise ValueError(f"{path}: the text mesh format (.mesh) is two-dimensional and has no heights; save the "
+                         "mesh as .npz, or as a triangle mesh (.obj, .ply, .glb, ...)")
     if mesh.cost_factors is not None:
         raise ValueError(f"{path}: the text mesh format has no cost factors; save the mesh as .npz")
     fan_offsets, fan = vertex_fans(mesh.vertices, mesh.polygon_offsets, mesh.polygon_corners, mesh.neighbours)
@@ -210,8 +217,11 @@ def write_text(path: PathLike, mesh: NavMesh) -> None:
 
 
 def write_npz(path: PathLike, mesh: NavMesh) -> None:
-    arrays: Dict[str, Any] = dict(vertices=mesh.vertices, polygon_offsets=mesh.polygon_offsets,
-                  polygon_corners=mesh.polygon_corners, nodes=mesh.nodes, edges=mesh.edges)
+    arrays: Dict[str, Any] = dict(vertices=np.ascontiguousarray(mesh.vertices[:, :2]),
+                                  polygon_offsets=mesh.polygon_offsets, polygon_corners=mesh.polygon_corners,
+                                  nodes=mesh.nodes, edges=mesh.edges)
+    if mesh.heights is not None:
+        arrays["heights"] = np.ascontiguousarray(mesh.heights)
     if mesh.cost_factors is not None:
         arrays["cost_factors"] = mesh.cost_factors
     # np.savez appends .npz to a name without it; it writes to an open file instead.
@@ -219,18 +229,20 @@ def write_npz(path: PathLike, mesh: NavMesh) -> None:
 
 
 def read_npz(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, Optional[np.ndarray], Optional[Tables]]:
-    """(vertices, polygons, cost factors or None, (nodes, edges) or None). Every array's
-    dtype and shape are checked from its header before it is decompressed."""
+    """(vertices, with their heights as a third column where the archive has them,
+    polygons, cost factors or None, (nodes, edges) or None). Every array's dtype and
+    shape are checked from its header before it is decompressed."""
     with NpzArchive(path) as archive:
         missing = {"vertices", "polygon_offsets", "polygon_corners"} - set(archive.names)
         if missing:
             raise ValueError(f"{path}: no {', '.join(sorted(missing))} in the archive")
-        wanted = ["vertices", "polygon_offsets", "polygon_corners", "cost_factors"]
+        wanted = ["vertices", "polygon_offsets", "polygon_corners", "cost_factors", "heights"]
         if {"nodes", "edges"} <= set(archive.names):
             wanted += ["nodes", "edges"]
         headers = archive.headers(wanted)
         offsets_header = headers["polygon_offsets"]
         archive.expect(headers["vertices"], "iuf", 2, (None, 2))
+        archive.expect(headers.get("heights"), "iuf", 1, (headers["vertices"].shape[0],))
         archive.expect(offsets_header, "iu", 1)
         archive.expect(headers["polygon_corners"], "iu", 1)
         if offsets_header.shape[0] < 1:
@@ -248,6 +260,13 @@ def read_npz(path: PathLike) -> Tuple[np.ndarray, RaggedPolygons, Optional[np.nd
     if np.any(bad):
         i = int(np.flatnonzero(bad)[0])
         raise archive.error("vertices", f"vertex {i} is at {tuple(vertices[i].tolist())}, not a finite point")
+    if "heights" in arrays:
+        heights = arrays["heights"]
+        bad = ~np.isfinite(heights)
+        if np.any(bad):
+            i = int(np.flatnonzero(bad)[0])
+            raise archive.error("heights", f"vertex {i} has height {heights[i]}, not a finite number")
+        vertices = np.column_stack([vertices.astype(np.float64), heights.astype(np.float64)])
     if offsets[0] != 0:
         raise archive.error("polygon_offsets", f"must start at 0, not {offsets[0]}")
     falling = offsets[1:] < offsets[:-1]
@@ -318,9 +337,20 @@ def _walkable_faces(path: PathLike, loaded: Any) -> Tuple[np.ndarray, np.ndarray
     return points.astype(np.float64), faces.astype(np.int64)
 
 
-def read_triangles(path: PathLike, *, up: str = "y", max_slope: float = 45.0,
-                   merge: bool = False) -> CheckedPolygons:
-    """The checked polygons of a triangle mesh's walkable faces, projected."""
+def _stacked(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray, agent_height: float) -> np.ndarray:
+    """The faces to keep: not the lower of two that overlap in plan less than
+    `agent_height` apart in height (the headroom under the upper one)."""
+    from .navmesh import _native_mesh
+    native = _native_mesh(vertices, offsets, corners, np.full(len(corners), -1, dtype=np.int64))
+    keep = np.ones(len(offsets) - 1, dtype=bool)
+    keep[_native.stacked(native, agent_height)] = False
+    return keep
+
+
+def read_triangles(path: PathLike, *, up: str = "y", max_slope: float = 45.0, merge: bool = False,
+                   agent_height: float = 2.0) -> CheckedPolygons:
+    """The checked polygons of a triangle mesh's walkable faces, in plan with their
+    heights; faces without the headroom of `agent_height` under another are dropped."""
     axis, first, second = _axes(up)
     trimesh = _trimesh("NavMesh.load")
     path = Path(path)
@@ -348,15 +378,29 @@ def read_triangles(path: PathLike, *, up: str = "y", max_slope: float = 45.0,
         faces = faces[u[:, 0] * v[:, 1] - u[:, 1] * v[:, 0] != 0]
     if len(faces) == 0:
         raise ValueError(f"{path}: no face has its normal within {max_slope} degrees of the {up} axis")
+    # Faces that repeat a vertex at one point (as exporters split them per face) join.
+    spatial = points[:, [first, second, axis]]
+    faces = merge_equal_vertices(spatial, faces.reshape(-1), 0.0).reshape(-1, 3)
     used, corners = np.unique(faces.reshape(-1), return_inverse=True)
-    vertices = flat[used]
+    vertices = spatial[used]
     offsets = np.arange(len(faces) + 1, dtype=np.int64) * 3
-    polygons = _named(path, lambda: check_polygons(vertices, offsets, corners.reshape(-1).astype(np.int64)))
-    return merge_convex(polygons) if merge else polygons
+
+    def check() -> CheckedPolygons:
+        oriented = checks.orient_and_check(vertices, offsets, corners.reshape(-1).astype(np.int64))
+        keep = _stacked(vertices, offsets, oriented, agent_height)
+        kept = oriented.reshape(-1, 3)[keep].reshape(-1)
+        kept_offsets = np.arange(int(keep.sum()) + 1, dtype=np.int64) * 3
+        # A corner on another face's side (a T-junction) joins the two across the shared piece.
+        kept_offsets, kept = checks.split_sides_at_corners(vertices, kept_offsets, kept)
+        return CheckedPolygons(vertices, kept_offsets, kept, checks.side_twins(len(vertices), kept_offsets, kept))
+
+    checked = _named(path, check)
+    return merge_convex(checked) if merge else checked
 
 
 def _triangle_file(mesh: NavMesh, suffix: str, up: str) -> bytes:
-    """The mesh as a triangle mesh file's bytes, one fan of triangles per polygon."""
+    """The mesh as a triangle mesh file's bytes, one fan of triangles per polygon, the
+    heights (if any) on the `up` axis."""
     axis, first, second = _axes(up)
     trimesh = _trimesh("NavMesh.save")
     offsets, corners = mesh.polygon_offsets, mesh.polygon_corners
@@ -366,8 +410,13 @@ def _triangle_file(mesh: NavMesh, suffix: str, up: str) -> bytes:
     step = ragged.position_in_row(triangles, polygon)
     base = offsets[:-1][polygon]
     faces = np.stack([corners[base], corners[base + step + 1], corners[base + step + 2]], axis=1)
+    # Straight corners (where sides were split) make triangles without area: left out.
+    a, b, c = (mesh.vertices[faces[:, k], :2] for k in range(3))
+    faces = faces[(b[:, 0] - a[:, 0]) * (c[:, 1] - a[:, 1]) - (b[:, 1] - a[:, 1]) * (c[:, 0] - a[:, 0]) != 0]
     points = np.zeros((len(mesh.vertices), 3))
     points[:, first], points[:, second] = mesh.vertices[:, 0], mesh.vertices[:, 1]
+    if mesh.heights is not None:
+        points[:, axis] = mesh.heights
     # Counter-clockwise in the plane faces +up for z and x, -up for y (right-handed axes).
     if up == "y":
         faces = faces[:, ::-1]
@@ -400,7 +449,7 @@ def _named(path: Path, build: Callable[[], T]) -> T:
 
 
 def load(cls: Type[NavMesh], path: PathLike, *, up: str = "y", max_slope: float = 45.0,
-         merge: bool = False) -> NavMesh:
+         merge: bool = False, agent_height: float = 2.0) -> NavMesh:
     """NavMesh.load: the reader chosen by the suffix, every error naming the file."""
     path = Path(path)
     if path.suffix.lower() == ".map":
@@ -416,10 +465,12 @@ def load(cls: Type[NavMesh], path: PathLike, *, up: str = "y", max_slope: float 
         return mesh
     if suffix == ".npz":
         vertices, polygons, factors, tables = read_npz(path)
-        mesh = _named(path, lambda: cls(vertices, polygons, cost_factors=factors))
+        mesh = _named(path, lambda: cls(vertices, polygons, cost_factors=factors, agent_height=agent_height))
         check_tables(path, mesh, tables)
         return mesh
-    return cls._from_checked(read_triangles(path, up=up, max_slope=max_slope, merge=merge))
+    from .navmesh import _agent_height
+    checked = read_triangles(path, up=up, max_slope=max_slope, merge=merge, agent_height=_agent_height(agent_height))
+    return cls._from_checked(checked)
 
 
 def save(mesh: NavMesh, path: PathLike, *, up: str = "y") -> None:

@@ -1,4 +1,6 @@
-"""A matplotlib drawing of a mesh: its polygons, its portals and paths across it."""
+"""A matplotlib drawing of a mesh: its polygons, its portals and paths across it. A
+mesh with heights has its polygons coloured by height, the lower drawn first, and
+takes paths with heights (drawn in plan)."""
 from __future__ import annotations
 
 import math
@@ -14,6 +16,10 @@ if TYPE_CHECKING:
 __all__ = ["plot_mesh"]
 
 POLYGON_FACE = "#e4ecf4"
+# The colour map of heights, and how opaque polygons of a mesh with heights are, so
+# that a floor shows through the bridge over it.
+HEIGHT_COLORS = "viridis"
+LAYER_ALPHA = 0.6
 POLYGON_EDGE = "#9fb0c2"
 PORTAL = "#c7d4e1"
 LEGEND = "#555555"
@@ -35,9 +41,10 @@ def _is_point(value: Any) -> bool:
     return hasattr(value, "x") and hasattr(value, "y")
 
 
-def _classify(path: Any) -> Tuple[str, np.ndarray, bool]:
+def _classify(path: Any, heights: bool = False) -> Tuple[str, np.ndarray, bool]:
     """("route" or "straight", (k, 2) points, whether the first point is the start) of
-    one entry of `paths`: a bare route begins at its first portal, not at its start."""
+    one entry of `paths`: a bare route begins at its first portal, not at its start.
+    With `heights`, (k, 3) points are taken too, and drawn in plan."""
     if isinstance(path, tuple) and len(path) == 2 and isinstance(path[1], list) and all(map(_is_point, path[1])):
         start, route = path
         start = (start.x, start.y) if _is_point(start) else tuple(start)
@@ -45,10 +52,11 @@ def _classify(path: Any) -> Tuple[str, np.ndarray, bool]:
     if isinstance(path, list) and path and all(map(_is_point, path)):
         return "route", np.array([(p.x, p.y) for p in path], dtype=np.float64), False
     points = np.asarray(path, dtype=np.float64)
-    if points.ndim != 2 or points.shape[1] != 2:
+    if points.ndim != 2 or points.shape[1] not in ((2, 3) if heights else (2,)):
+        shape = "(k, 2) or (k, 3)" if heights else "(k, 2)"
         raise ValueError(f"a path must be a route (a list of walkmesh.Point, or a pair (start, route)) or an "
-                         f"array of shape (k, 2), not shape {points.shape}")
-    return "straight", points, True
+                         f"array of shape {shape}, not shape {points.shape}")
+    return "straight", points[:, :2], True
 
 
 def _checked_style(matplotlib: Any, colors: Any, linewidth: Any, named: Dict[str, Any]) -> List[Any]:
@@ -89,18 +97,23 @@ def plot_mesh(mesh: NavMesh, paths: Sequence[Any] = (), ax: Any = None, *, face_
         import matplotlib.pyplot as plt
         # A constrained layout makes room for the legend beside the map.
         _, ax = plt.subplots(constrained_layout=True)
-    rings = [mesh.vertices[corners] for corners in mesh.polygons]
-    ax.add_collection(PolyCollection(rings, facecolors=face_color, edgecolors=edge_color, linewidths=linewidth,
-                                     zorder=1))
+    heights = mesh.heights
+    classified = [_classify(path, heights is not None) for path in paths]
+    rings = [mesh.vertices[corners, :2] for corners in mesh.polygons]
+    if heights is None:
+        ax.add_collection(PolyCollection(rings, facecolors=face_color, edgecolors=edge_color, linewidths=linewidth,
+                                         zorder=1))
+    else:
+        _add_layers(matplotlib, PolyCollection, ax, mesh, rings, edge_color, linewidth)
     # Each portal once: from the polygon with the lower index.
     corners, neighbours = mesh.polygon_corners, mesh.neighbours
     polygon, before, _ = corner_links(mesh.polygon_offsets)
     portal = np.flatnonzero(neighbours > polygon)
-    segments = np.stack([mesh.vertices[corners[before[portal]]], mesh.vertices[corners[portal]]], axis=1)
+    plan = mesh.vertices[:, :2]
+    segments = np.stack([plan[corners[before[portal]]], plan[corners[portal]]], axis=1)
     ax.add_collection(LineCollection(segments, colors=portal_color, linewidths=linewidth, zorder=2))
     kinds = []
-    for i, path in enumerate(paths):
-        kind, points, has_start = _classify(path)
+    for i, (kind, points, has_start) in enumerate(classified):
         color = colors[i % len(colors)]
         if kind == "route":
             ax.plot(points[:, 0], points[:, 1], linestyle="--", linewidth=1.0, marker=".", markersize=3,
@@ -118,6 +131,22 @@ def plot_mesh(mesh: NavMesh, paths: Sequence[Any] = (), ax: Any = None, *, face_
     if kinds:
         _legend(ax, Line2D, kinds)
     return ax
+
+
+def _add_layers(matplotlib: Any, PolyCollection: Any, ax: Any, mesh: NavMesh, rings: List[np.ndarray],
+                edge_color: str, linewidth: float) -> None:
+    """The polygons of a mesh with heights, coloured by their mean height, the lowest
+    drawn first, with a colour bar."""
+    heights = mesh.heights
+    assert heights is not None
+    level = np.array([heights[corners].mean() for corners in mesh.polygons]) if len(mesh) else np.zeros(0)
+    low, high = (float(level.min()), float(level.max())) if len(level) else (0.0, 1.0)
+    norm = matplotlib.colors.Normalize(low, high if high > low else low + 1.0)
+    order = np.argsort(level, kind="stable")
+    collection = PolyCollection([rings[i] for i in order], array=level[order], cmap=HEIGHT_COLORS, norm=norm,
+                                edgecolors=edge_color, linewidths=linewidth, alpha=LAYER_ALPHA, zorder=1)
+    ax.add_collection(collection)
+    ax.figure.colorbar(collection, ax=ax, label="height", shrink=0.8)
 
 
 def _legend(ax: Any, Line2D: Any, kinds: Sequence[Tuple[str, bool]]) -> None:

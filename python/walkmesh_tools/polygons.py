@@ -9,7 +9,11 @@ one point into one vertex and splitting sides at the corners that lie on them
 around each vertex, and the merging of neighbouring convex polygons into larger
 convex ones. Polygons that
 passed the checks travel as CheckedPolygons, with their twins, and are not checked
-again."""
+again.
+
+Vertices may carry a height as a third column (levels with a bridge over a road):
+polygons are then checked and turned in plan, each must be flat, and corners join,
+split sides and merge only where their heights agree too."""
 from __future__ import annotations
 
 import math
@@ -23,7 +27,7 @@ from . import ragged
 
 __all__ = ["PolygonsLike", "RaggedPolygons", "CheckedPolygons", "as_vertices", "as_ragged", "check_polygons",
            "corner_links", "orient_and_check", "merge_equal_vertices", "split_sides_at_corners", "side_twins",
-           "vertex_fans", "merge_convex"]
+           "vertex_fans", "merge_convex", "polygon_planes", "check_flat", "flat_tolerance"]
 
 # Polygons as NavMesh takes them: vertex index sequences, or one polygon per row of
 # a 2-D integer array.
@@ -46,11 +50,61 @@ class CheckedPolygons(NamedTuple):
 
 
 def as_vertices(vertices: npt.ArrayLike) -> np.ndarray:
-    """A (V, 2) float64 copy of the vertices."""
+    """A (V, 2) float64 copy of the vertices, or (V, 3) with their heights."""
     array = np.array(vertices, dtype=np.float64)
-    if array.ndim != 2 or array.shape[1] != 2:
-        raise ValueError(f"vertices must have shape (V, 2), not {array.shape}")
+    if array.ndim != 2 or array.shape[1] not in (2, 3):
+        raise ValueError(f"vertices must have shape (V, 2), or (V, 3) with heights, not {array.shape}")
     return array
+
+
+def flat_tolerance(points: np.ndarray) -> float:
+    """How far from a plane the corners of a flat polygon may lie, and how far apart
+    in height two corners that join may be: about 2^-20 of the largest coordinate,
+    some roundings of 32-bit floats (as files keep them)."""
+    return float(np.abs(points).max()) * 2.0**-20 if points.size else 0.0
+
+
+def polygon_planes(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray) -> np.ndarray:
+    """(P, 5): each polygon's plane as (x, y, z, dx, dy), the height z at (x, y), the
+    mean of its corners, rising dx per unit of x and dy per unit of y; from Newell's
+    normal, as the native mesh computes it."""
+    count = len(offsets) - 1
+    if count == 0:
+        return np.zeros((0, 5))
+    polygon, _, after = corner_links(offsets)
+    points = vertices[corners]
+    centre = np.add.reduceat(points, ragged.starts(offsets), axis=0) / ragged.lengths(offsets)[:, None]
+    here = points - centre[polygon]
+    there = here[after]
+    x, y, z = here[:, 0], here[:, 1], here[:, 2]
+    nx = np.add.reduceat((y - there[:, 1]) * (z + there[:, 2]), ragged.starts(offsets))
+    ny = np.add.reduceat((z - there[:, 2]) * (x + there[:, 0]), ragged.starts(offsets))
+    nz = np.add.reduceat((x - there[:, 0]) * (y + there[:, 1]), ragged.starts(offsets))
+    with np.errstate(divide="ignore", invalid="ignore"):
+        dx, dy = np.where(nz > 0, -nx / nz, 0.0), np.where(nz > 0, -ny / nz, 0.0)
+    planes: np.ndarray = np.column_stack([centre, dx, dy])
+    return planes
+
+
+def _off_plane(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray) -> np.ndarray:
+    """How far each corner's height lies from its polygon's plane."""
+    planes = polygon_planes(vertices, offsets, corners)
+    polygon = ragged.row_of(offsets)
+    plane, points = planes[polygon], vertices[corners]
+    at = plane[:, 2] + plane[:, 3] * (points[:, 0] - plane[:, 0]) + plane[:, 4] * (points[:, 1] - plane[:, 1])
+    off: np.ndarray = np.abs(points[:, 2] - at)
+    return off
+
+
+def check_flat(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray) -> None:
+    """Raises ValueError naming the first polygon whose corners do not lie on one plane."""
+    off = _off_plane(vertices, offsets, corners)
+    bad = off > flat_tolerance(vertices[corners])
+    if np.any(bad):
+        k = _first(bad)
+        i = int(np.searchsorted(offsets, k, side="right") - 1)
+        raise ValueError(f"polygon {i} is not flat: its corner {k - offsets[i]} (vertex {corners[k]}) lies "
+                         f"{off[k]:.6g} off the plane of its corners")
 
 
 def as_ragged(polygons: Union[PolygonsLike, RaggedPolygons]) -> Tuple[np.ndarray, np.ndarray]:
@@ -122,6 +176,8 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
         k = _first(~np.isfinite(xy).all(axis=1))
         raise ValueError(f"polygon {polygon[k]} has a corner at a non-finite point: vertex {corners[k]} "
                          f"is {tuple(vertices[corners[k]].tolist())}")
+    # Heights, where there are any, play no part in the shape.
+    xy = xy[:, :2]
     by_vertex = np.lexsort((corners, polygon))
     repeated = (polygon[by_vertex][1:] == polygon[by_vertex][:-1]) & (corners[by_vertex][1:] == corners[by_vertex][:-1])
     if np.any(repeated):
@@ -143,7 +199,7 @@ def orient_and_check(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndar
         oriented = np.empty_like(corners)
         oriented[target] = corners
         corners = oriented
-        xy = vertices[corners]
+        xy = vertices[corners][:, :2]
     cross, dot = corner_turns(xy, before, after)
     # All turns go one way; a simple polygon turns once around in all (2 pi), one that
     # winds around its inside twice or more turns 4 pi or more.
@@ -206,7 +262,8 @@ def _shape_problem(i: int, vertices: np.ndarray, ring: np.ndarray, cross: np.nda
 def merge_equal_vertices(vertices: np.ndarray, corners: np.ndarray, tolerance: float) -> np.ndarray:
     """The corners with each vertex replaced by the lowest-index vertex at the same
     point, or, with a tolerance, within `tolerance` of it (through chains of such
-    vertices). Only the vertices that corners use take part."""
+    vertices; heights, where given, count in the distance). Only the vertices that
+    corners use take part."""
     used = np.flatnonzero(np.bincount(corners.astype(np.intp), minlength=len(vertices)))
     if len(used) < 2:
         return corners
@@ -214,14 +271,14 @@ def merge_equal_vertices(vertices: np.ndarray, corners: np.ndarray, tolerance: f
     xy = vertices[used] + 0.0
     label = np.arange(len(used))
     if tolerance == 0:
-        order = np.lexsort((used, xy[:, 1], xy[:, 0]))
+        order = np.lexsort((used,) + tuple(xy[:, k] for k in reversed(range(xy.shape[1]))))
         ordered = xy[order]
         new = np.r_[True, np.any(ordered[1:] != ordered[:-1], axis=1)]
         first = order[np.flatnonzero(new)]
         label[order] = first[np.cumsum(new) - 1]
     else:
         # Pairs closer than the tolerance meet in the same or a neighbouring cell.
-        cell = np.floor((xy - xy.min(axis=0)) / tolerance).astype(np.int64)
+        cell = np.floor((xy[:, :2] - xy[:, :2].min(axis=0)) / tolerance).astype(np.int64)
         columns = int(cell[:, 0].max()) + 3
         key = (cell[:, 1] + 1) * columns + cell[:, 0] + 1
         order = np.argsort(key, kind="stable")
@@ -233,7 +290,7 @@ def merge_equal_vertices(vertices: np.ndarray, corners: np.ndarray, tolerance: f
             high = np.searchsorted(sorted_key, wanted, side="right")
             row, index = _ranges(low, high - low)
             a, b = row, order[index]
-            keep = (a != b) & (np.hypot(*(xy[a] - xy[b]).T) <= tolerance)
+            keep = (a != b) & (np.sqrt(((xy[a] - xy[b]) ** 2).sum(axis=1)) <= tolerance)
             pairs_a.append(a[keep])
             pairs_b.append(b[keep])
         a, b = np.concatenate(pairs_a), np.concatenate(pairs_b)
@@ -348,9 +405,12 @@ def split_sides_at_corners(vertices: np.ndarray, offsets: np.ndarray, corners: n
                            tolerance: float = 0.0) -> RaggedPolygons:
     """Inserts into every side that no other side matches each corner of such a side
     that lies on it, strictly between its ends (on its line exactly, or within
-    `tolerance` of it): a polygon whose side another polygon's corner touches (a
-    T-junction) gets a straight corner there, so the two share a side by vertices."""
+    `tolerance` of it, and with heights, at the side's height there): a polygon whose
+    side another polygon's corner touches (a T-junction) gets a straight corner there,
+    so the two share a side by vertices."""
     sides = _unmatched_sides(len(vertices), offsets, corners)
+    heights = vertices[:, 2] if vertices.shape[1] == 3 else None
+    vertices = vertices[:, :2]
     if len(sides) == 0:
         return RaggedPolygons(offsets, corners)
     _, before, _ = corner_links(offsets)
@@ -378,6 +438,11 @@ def split_sides_at_corners(vertices: np.ndarray, offsets: np.ndarray, corners: n
     squared = ex * ex + ey * ey
     on_line = cross == 0 if tolerance == 0 else np.abs(cross) <= tolerance * np.sqrt(squared)
     on = on_line & (along > 0) & (along < squared)
+    if heights is not None:
+        # A corner under or over a side, in plan only, does not join it.
+        slack = max(tolerance, flat_tolerance(np.column_stack([vertices, heights])))
+        height_there = heights[a_index[side]] + along / squared * (heights[b_index[side]] - heights[a_index[side]])
+        on &= np.abs(heights[vertex] - height_there) <= slack
     side, vertex, t = side[on], vertex[on], along[on] / squared[on]
     if len(side) == 0:
         return RaggedPolygons(offsets, corners)
@@ -468,14 +533,54 @@ def check_polygons(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarra
     return CheckedPolygons(vertices, offsets, corners, side_twins(len(vertices), offsets, corners))
 
 
+class _PlaneGroups:
+    """The polygons merge_convex has joined, each group with the plane of its first
+    polygon: two rings join only if each one's corners lie on the other's plane."""
+
+    def __init__(self, vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray, polygon_of: np.ndarray,
+                 next_: List[int], end: List[int]) -> None:
+        self.planes = polygon_planes(vertices, offsets, corners).tolist()
+        self.parent = list(range(len(offsets) - 1))
+        self.polygon_of = polygon_of.tolist()
+        self.points = vertices.tolist()
+        self.next_, self.end = next_, end
+        self.tolerance = flat_tolerance(vertices[corners])
+
+    def _group(self, polygon: int) -> int:
+        while self.parent[polygon] != polygon:
+            self.parent[polygon] = self.parent[self.parent[polygon]]
+            polygon = self.parent[polygon]
+        return polygon
+
+    def _on_plane(self, side: int, group: int) -> bool:
+        x0, y0, z0, dx, dy = self.planes[group]
+        k = side
+        while True:
+            x, y, z = self.points[self.end[k]]
+            if abs(z - (z0 + dx * (x - x0) + dy * (y - y0))) > self.tolerance:
+                return False
+            k = self.next_[k]
+            if k == side:
+                return True
+
+    def join(self, side: int, twin: int) -> bool:
+        """Whether the rings of `side` and of `twin` lie in one plane; if so they are one
+        group from now on."""
+        first, second = self._group(self.polygon_of[side]), self._group(self.polygon_of[twin])
+        if not (self._on_plane(side, second) and self._on_plane(twin, first)):
+            return False
+        self.parent[second] = first
+        return True
+
+
 def merge_convex(polygons: CheckedPolygons) -> CheckedPolygons:
     """Hertel-Mehlhorn: removes shared sides, longest first, wherever the two polygons
     on either side form a convex polygon together (a straight corner counts as
     convex). The merged polygons come in the order of their first side; each is
     convex and counter-clockwise (the test below is the one orient_and_check makes),
-    and each kept side keeps its twin."""
+    and each kept side keeps its twin. With heights, only polygons in one plane merge."""
     vertices, offsets, corners, twin = polygons
-    _, before, after = corner_links(offsets)
+    polygon_of, before, after = corner_links(offsets)
     x, y = vertices[:, 0].tolist(), vertices[:, 1].tolist()
     end = corners.tolist()
     prev, next_ = before.tolist(), after.tolist()
@@ -484,6 +589,7 @@ def merge_convex(polygons: CheckedPolygons) -> CheckedPolygons:
     start_xy, end_xy = vertices[corners[before[shared]]], vertices[corners[shared]]
     length = np.hypot(*(end_xy - start_xy).T)
     alive = [True] * len(end)
+    in_plane = _PlaneGroups(vertices, offsets, corners, polygon_of, next_, end) if vertices.shape[1] == 3 else None
     # A linked ring of sides per polygon: merging across side k (a -> b) and its twin
     # t (b -> a) splices the two rings, and only the corners at a and b change.
     for k in shared[np.argsort(-length, kind="stable")].tolist():
@@ -494,6 +600,8 @@ def merge_convex(polygons: CheckedPolygons) -> CheckedPolygons:
         before_b, after_b = end[prev[pt]], end[nk]
         if not (_turns_left_or_straight(x[before_a], y[before_a], x[a], y[a], x[after_a], y[after_a])
                 and _turns_left_or_straight(x[before_b], y[before_b], x[b], y[b], x[after_b], y[after_b])):
+            continue
+        if in_plane is not None and not in_plane.join(k, t):
             continue
         next_[pk], prev[nt] = nt, pk
         next_[pt], prev[nk] = nk, pt

@@ -403,36 +403,64 @@ bool PolygonLocator::separated(std::int64_t a, std::int64_t b, double tolerance)
     return false;
 }
 
-std::optional<std::pair<std::int64_t, std::int64_t>> PolygonLocator::first_overlap(double tolerance) const {
-    const std::int64_t count = polygon_count();
-    for (std::int64_t i = 0; i < count; ++i) {
-        const Box& box = exact_boxes_[i];
-        std::int64_t best = -1;
-        std::int64_t stack[stack_depth];
-        int top = 0;
-        stack[top++] = 0;
-        while (top > 0) {
-            const Node& node = nodes_[stack[--top]];
-            if (!node.box.meets(box)) {
-                continue;
-            }
-            if (node.count == 0) {
-                stack[top++] = node.first;
-                stack[top++] = &node - nodes_.data() + 1;
-                continue;
-            }
-            for (std::int64_t k = node.first; k < node.first + node.count; ++k) {
-                const std::int64_t j = order_[k];
-                if (j > i && (best < 0 || j < best) && exact_boxes_[j].meets(box) && !separated(i, j, tolerance)) {
-                    best = j;
-                }
+// Calls visit(j) for every polygon j > polygon whose box meets polygon's.
+template <class Visit>
+void PolygonLocator::each_pair_candidate(std::int64_t polygon, Visit&& visit) const {
+    const Box& box = exact_boxes_[polygon];
+    std::int64_t stack[stack_depth];
+    int top = 0;
+    stack[top++] = 0;
+    while (top > 0) {
+        const Node& node = nodes_[stack[--top]];
+        if (!node.box.meets(box)) {
+            continue;
+        }
+        if (node.count == 0) {
+            stack[top++] = node.first;
+            stack[top++] = &node - nodes_.data() + 1;
+            continue;
+        }
+        for (std::int64_t k = node.first; k < node.first + node.count; ++k) {
+            const std::int64_t j = order_[k];
+            if (j > polygon && exact_boxes_[j].meets(box)) {
+                visit(j);
             }
         }
+    }
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> PolygonLocator::first_overlap(double tolerance) const {
+    return first_overlap(tolerance, [](std::int64_t, std::int64_t) { return true; });
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> PolygonLocator::first_overlap(
+    double tolerance, const std::function<bool(std::int64_t, std::int64_t)>& counts) const {
+    const std::int64_t count = polygon_count();
+    for (std::int64_t i = 0; i < count; ++i) {
+        std::int64_t best = -1;
+        each_pair_candidate(i, [&](std::int64_t j) {
+            if ((best < 0 || j < best) && !separated(i, j, tolerance) && counts(i, j)) {
+                best = j;
+            }
+        });
         if (best >= 0) {
             return std::pair{i, best};
         }
     }
     return std::nullopt;
+}
+
+std::vector<std::pair<std::int64_t, std::int64_t>> PolygonLocator::overlapping_pairs(double tolerance) const {
+    std::vector<std::pair<std::int64_t, std::int64_t>> pairs;
+    for (std::int64_t i = 0; i < polygon_count(); ++i) {
+        each_pair_candidate(i, [&](std::int64_t j) {
+            if (!separated(i, j, tolerance)) {
+                pairs.emplace_back(i, j);
+            }
+        });
+    }
+    std::sort(pairs.begin(), pairs.end());
+    return pairs;
 }
 
 std::size_t PolygonLocator::bytes() const noexcept {

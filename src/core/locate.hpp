@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <utility>
@@ -60,6 +61,30 @@ public:
     // product that decides it.
     std::optional<std::pair<std::int64_t, std::int64_t>> first_overlap(double tolerance) const;
 
+    // The same, among the pairs `counts` accepts (pairs apart in height are not an
+    // overlap of a layered mesh).
+    std::optional<std::pair<std::int64_t, std::int64_t>> first_overlap(
+        double tolerance, const std::function<bool(std::int64_t, std::int64_t)>& counts) const;
+
+    // Every pair (i, j), i < j, whose insides overlap by the rule of first_overlap.
+    std::vector<std::pair<std::int64_t, std::int64_t>> overlapping_pairs(double tolerance) const;
+
+    // Calls visit(polygon) for every polygon that holds `point` by the rule of
+    // locate(), in no set order.
+    template <class Visit>
+    void each_holder(PlanePoint point, Visit&& visit) const;
+
+    // Calls visit(polygon) for the polygons whose boxes lie within sqrt(bound) of
+    // `point` (nearer branches first); visit may lower `bound` as it finds nearer ones.
+    template <class Visit>
+    void each_near(PlanePoint point, double& bound, Visit&& visit) const;
+
+    // Polygon p's corners are corner(corners_begin(p)) .. corner(corners_end(p) - 1),
+    // counter-clockwise, numbered as the corners of the polygons given.
+    std::int64_t corners_begin(std::int64_t polygon) const noexcept { return offsets_[polygon]; }
+    std::int64_t corners_end(std::int64_t polygon) const noexcept { return offsets_[polygon + 1]; }
+    PlanePoint corner(std::int64_t k) const noexcept { return points_[k]; }
+
     // Whether `polygon` holds `point` by the rule of locate().
     bool contains(std::int64_t polygon, PlanePoint point) const noexcept;
 
@@ -88,6 +113,8 @@ private:
         std::int32_t count;
     };
 
+    template <class Visit>
+    void each_pair_candidate(std::int64_t polygon, Visit&& visit) const;
     std::int64_t build(std::int64_t begin, std::int64_t end, std::vector<PlanePoint>& centres);
     void build_grid();
     std::int64_t locate_in_tree(PlanePoint point) const noexcept;
@@ -112,5 +139,76 @@ private:
     // -1 for a cell without candidates, -2 where the candidates must be tested.
     std::vector<std::int32_t> cell_answer_;
 };
+
+template <class Visit>
+void PolygonLocator::each_holder(PlanePoint point, Visit&& visit) const {
+    if (columns_ != 0) {
+        std::int64_t cell = 0;
+        if (!grid_cell(point, cell)) {
+            return;
+        }
+        for (std::int64_t k = cell_start_[cell]; k < cell_start_[cell + 1]; ++k) {
+            const std::int64_t p = cell_polygons_[k];
+            if (boxes_[p].holds(point) && contains(p, point)) {
+                visit(p);
+            }
+        }
+        return;
+    }
+    if (nodes_.empty()) {
+        return;
+    }
+    std::int64_t stack[128];
+    int top = 0;
+    stack[top++] = 0;
+    while (top > 0) {
+        const Node& node = nodes_[stack[--top]];
+        if (!node.box.holds(point)) {
+            continue;
+        }
+        if (node.count == 0) {
+            stack[top++] = node.first;
+            stack[top++] = &node - nodes_.data() + 1;
+            continue;
+        }
+        for (std::int64_t k = node.first; k < node.first + node.count; ++k) {
+            const std::int64_t p = order_[k];
+            if (boxes_[p].holds(point) && contains(p, point)) {
+                visit(p);
+            }
+        }
+    }
+}
+
+template <class Visit>
+void PolygonLocator::each_near(PlanePoint point, double& bound, Visit&& visit) const {
+    if (nodes_.empty()) {
+        return;
+    }
+    std::int64_t stack[128];
+    int top = 0;
+    stack[top++] = 0;
+    while (top > 0) {
+        const Node& node = nodes_[stack[--top]];
+        if (node.box.squared_distance(point) > bound) {
+            continue;
+        }
+        if (node.count == 0) {
+            const std::int64_t first = &node - nodes_.data() + 1;
+            const std::int64_t second = node.first;
+            const bool first_nearer =
+                nodes_[first].box.squared_distance(point) <= nodes_[second].box.squared_distance(point);
+            stack[top++] = first_nearer ? second : first;
+            stack[top++] = first_nearer ? first : second;
+            continue;
+        }
+        for (std::int64_t k = node.first; k < node.first + node.count; ++k) {
+            const std::int64_t p = order_[k];
+            if (boxes_[p].squared_distance(point) <= bound) {
+                visit(p);
+            }
+        }
+    }
+}
 
 }  // namespace walkmesh
