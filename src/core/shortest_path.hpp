@@ -42,7 +42,8 @@ public:
     // that holds it exactly. Returns whether the target can
     // be reached; path() then holds the start, the corners the path turns at (mesh
     // vertices, exactly) and the target, or nothing when it cannot. Polygons are
-    // entered only across sides the neighbour table joins.
+    // entered only across sides the neighbour table joins. The points are checked
+    // against the mesh's polygons; the search runs on its merged index (merged()).
     bool find(const MeshIndex& mesh, std::int64_t start_polygon, XY start, std::int64_t target_polygon, XY target);
 
     std::span<const XY> path() const noexcept { return {path_.data(), path_.size()}; }
