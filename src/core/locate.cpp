@@ -341,38 +341,15 @@ NearestPoint PolygonLocator::nearest(PlanePoint point, double max_distance) cons
     }
     // Squared distances decide; a candidate at most this far is taken.
     double bound = max_distance * max_distance;
-    std::int64_t stack[stack_depth];
-    int top = 0;
-    stack[top++] = 0;
-    while (top > 0) {
-        const Node& node = nodes_[stack[--top]];
-        if (node.box.squared_distance(point) > bound) {
-            continue;
+    each_near(point, bound, [&](std::int64_t p) {
+        PlanePoint on{};
+        const double squared = nearest_on_boundary(p, point, on);
+        if (squared < bound || (squared == bound && (found.polygon < 0 || p < found.polygon))) {
+            bound = squared;
+            found.point = on;
+            found.polygon = p;
         }
-        if (node.count == 0) {
-            const std::int64_t first = &node - nodes_.data() + 1;
-            const std::int64_t second = node.first;
-            // The nearer child is searched first, so it tightens the bound sooner.
-            const bool first_nearer =
-                nodes_[first].box.squared_distance(point) <= nodes_[second].box.squared_distance(point);
-            stack[top++] = first_nearer ? second : first;
-            stack[top++] = first_nearer ? first : second;
-            continue;
-        }
-        for (std::int64_t k = node.first; k < node.first + node.count; ++k) {
-            const std::int64_t p = order_[k];
-            if (boxes_[p].squared_distance(point) > bound) {
-                continue;
-            }
-            PlanePoint on{};
-            const double squared = nearest_on_boundary(p, point, on);
-            if (squared < bound || (squared == bound && (found.polygon < 0 || p < found.polygon))) {
-                bound = squared;
-                found.point = on;
-                found.polygon = p;
-            }
-        }
-    }
+    });
     if (found.polygon >= 0) {
         found.distance = std::hypot(point.x - found.point.x, point.y - found.point.y);
     }
