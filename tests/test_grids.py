@@ -61,7 +61,7 @@ def test_the_mesh_covers_the_walkable_cells_and_joins_what_shares_a_side(free, f
         assert np.array_equal(mesh.locate(points) >= 0, free)
     corners = mesh.vertices[mesh.polygon_corners]
     x, y = corners[:, 0], corners[:, 1]
-    starts = mesh.polygon_offsets[:-1]
+    starts = mesh.polygon_offsets[:-1].astype(np.intp)
     after = np.arange(1, len(x) + 1)
     after[mesh.polygon_offsets[1:] - 1] = starts
     area = np.add.reduceat(x * y[after] - x[after] * y, starts) / 2

@@ -142,13 +142,15 @@ def _neighbours(offsets: np.ndarray, twin: np.ndarray) -> np.ndarray:
 def _native_mesh(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray, neighbours: np.ndarray) -> object:
     """What the native queries read: the shortest-path search's index, the point
     locator and, with heights, the surfaces, all built here, once."""
+    # Aligned as well as contiguous: an array unpickled from out-of-band buffers (as
+    # Dask sends them) may start at any byte, and the native build reads them in place.
     def flat(array: np.ndarray) -> np.ndarray:
-        return np.ascontiguousarray(array, dtype=np.int64)
-    plan = np.ascontiguousarray(vertices[:, :2], dtype=np.float64)
+        return np.require(array, np.int64, ["C", "A"])
+    plan = np.require(vertices[:, :2], np.float64, ["C", "A"])
     if vertices.shape[1] == 2:
         return _native.mesh(plan, flat(offsets), flat(corners), flat(neighbours))
     return _native.layered_mesh(plan, flat(offsets), flat(corners), flat(neighbours),
-                                np.ascontiguousarray(vertices[:, 2], dtype=np.float64))
+                                np.require(vertices[:, 2], np.float64, ["C", "A"]))
 
 
 class NavMesh:
