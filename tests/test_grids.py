@@ -35,7 +35,7 @@ def components(free):
 def joined_polygons(mesh):
     """Label of each polygon's group through the neighbour table."""
     label = np.arange(len(mesh))
-    polygon = np.repeat(np.arange(len(mesh)), np.diff(mesh.polygon_offsets))
+    polygon = np.repeat(np.arange(len(mesh)), np.diff(mesh.polygon_offsets).astype(np.intp))
     pairs = mesh.neighbours >= 0
     a, b = polygon[pairs], mesh.neighbours[pairs]
     while True:

@@ -272,9 +272,9 @@ def test_errors_name_the_point_or_the_problem():
     with pytest.raises(TypeError, match="argument 'mesh': not a mesh"):
         _native.shortest_path(object(), 0, (1, 1), 0, (1, 1))
     vertices = np.array([(0, 0), (1, 0), (1, 1), (0, 1), (2, 0), (2, 1)], float)
-    offsets, corners = np.array([0, 4, 8]), np.array([0, 1, 2, 3, 1, 4, 5, 2])
+    offsets, corners = np.array([0, 4, 8], np.int64), np.array([0, 1, 2, 3, 1, 4, 5, 2], np.int64)
     with pytest.raises(ValueError, match="polygon 0 has polygon 1 across its side 2, but that polygon has a wall"):
-        _native.mesh(vertices, offsets, corners, np.array([-1, -1, 1, -1, -1, -1, -1, -1]))
+        _native.mesh(vertices, offsets, corners, np.array([-1, -1, 1, -1, -1, -1, -1, -1], np.int64))
 
 
 def misaligned(buffer):
