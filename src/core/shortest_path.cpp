@@ -243,17 +243,7 @@ bool ShortestPathFinder::search(std::int32_t start_polygon, std::int32_t target_
     }
 
     while (!open_.empty()) {
-        std::pop_heap(open_.begin(), open_.end(), [](const Queued& a, const Queued& b) {
-            if (a.f != b.f) {
-                return a.f > b.f;
-            }
-            if (a.goal != b.goal) {
-                return b.goal;
-            }
-            return a.g < b.g;
-        });
-        const Queued entry = open_.back();
-        open_.pop_back();
+        const Queued entry = pop_first();
         ++counts_.popped;
         Node node = nodes_[entry.node];
         if (entry.goal) {
@@ -298,17 +288,55 @@ void ShortestPathFinder::push(const Node& node) {
         const XY left = node.ends & left_is_corner ? b : crossing(left_bound.from, left_bound.to, a, b);
         nodes_.back().f = node.g + estimate(root, right, left, a, b, target_);
     }
-    open_.push_back({nodes_.back().f, node.g, index, node.polygon < 0});
-    std::push_heap(open_.begin(), open_.end(), [](const Queued& a, const Queued& b) {
-        if (a.f != b.f) {
-            return a.f > b.f;
-        }
-        if (a.goal != b.goal) {
-            return b.goal;
-        }
-        return a.g < b.g;
-    });
+    open_.push_back({nodes_.back().f, index, node.polygon < 0});
+    sift_up(open_.size() - 1, open_.back());
     ++counts_.pushed;
+}
+
+// The open list is a binary heap whose entries move exactly as the standard library's
+// heap moves them, so that entries that tie on every key leave in the same order
+// whichever way it is kept, and so do the paths chosen among equal ones.
+void ShortestPathFinder::sift_up(std::size_t hole, Queued entry) noexcept {
+    Queued* const heap = open_.data();
+    while (hole > 0) {
+        const std::size_t parent = (hole - 1) / 2;
+        if (!after(heap[parent], entry)) {
+            break;
+        }
+        heap[hole] = heap[parent];
+        hole = parent;
+    }
+    heap[hole] = entry;
+}
+
+// Takes out the first entry: the hole it leaves goes down to a leaf by the earlier of
+// each two children (the right one on a tie), and the last entry climbs back from there.
+ShortestPathFinder::Queued ShortestPathFinder::pop_first() noexcept {
+    Queued* const heap = open_.data();
+    const Queued first = heap[0];
+    const Queued last = open_.back();
+    open_.pop_back();
+    const std::size_t size = open_.size();
+    if (size == 0) {
+        return first;
+    }
+    std::size_t hole = 0;
+    std::size_t child = 0;
+    while (child < (size - 1) / 2) {
+        child = 2 * (child + 1);
+        if (after(heap[child], heap[child - 1])) {
+            --child;
+        }
+        heap[hole] = heap[child];
+        hole = child;
+    }
+    if ((size & 1) == 0 && child == (size - 2) / 2) {
+        child = 2 * (child + 1);
+        heap[hole] = heap[child - 1];
+        hole = child - 1;
+    }
+    sift_up(hole, last);
+    return first;
 }
 
 void ShortestPathFinder::add_goal(std::int32_t root, double cost) {

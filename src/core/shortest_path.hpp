@@ -88,9 +88,10 @@ private:
         std::int32_t parent;
         std::int32_t fan;  // its vertex's fan among the turning fans (MeshIndex::turn_of), -1 for the start
     };
+    // An open-list entry (16 bytes): the less f first, then a goal, then the greater g,
+    // read from the node only on a tie of f.
     struct Queued {
-        double f;  // set by push(): a node expanded at once needs none
-        double g;
+        double f;
         std::int32_t node;
         bool goal;
     };
@@ -138,6 +139,17 @@ private:
     bool add_successor(std::int32_t root, XY root_point, double g, std::int32_t side, const Clip& clip);
     void add_goal(std::int32_t root, double cost);
     void push(const Node& node);
+    bool after(const Queued& a, const Queued& b) const noexcept {
+        if (a.f != b.f) {
+            return a.f > b.f;
+        }
+        if (a.goal != b.goal) {
+            return b.goal;
+        }
+        return nodes_[a.node].g < nodes_[b.node].g;
+    }
+    void sift_up(std::size_t hole, Queued entry) noexcept;
+    Queued pop_first() noexcept;
     void finish(std::int32_t root);
 
     const MeshIndex* mesh_ = nullptr;
