@@ -127,6 +127,7 @@ void ShortestPathFinder::reset(const MeshIndex& mesh) {
     open_.clear();
     roots_.clear();
     pending_.clear();
+    pending_sides_.clear();
     path_.clear();
     length_ = 0.0;
     counts_ = {};
@@ -238,8 +239,8 @@ bool ShortestPathFinder::search(std::int32_t start_polygon, std::int32_t target_
             }
         }
     }
-    for (const Node& node : pending_) {
-        push(node);
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+        push(pending_[i], pending_sides_[i]);
     }
 
     while (!open_.empty()) {
@@ -258,6 +259,7 @@ bool ShortestPathFinder::search(std::int32_t start_polygon, std::int32_t target_
         // A node with one successor that keeps its root is expanded at once.
         for (;;) {
             pending_.clear();
+            pending_sides_.clear();
             expand(node);
             if (pending_.size() == 1 && pending_[0].polygon >= 0 && pending_[0].root == node.root) {
                 node = pending_[0];
@@ -265,22 +267,20 @@ bool ShortestPathFinder::search(std::int32_t start_polygon, std::int32_t target_
             }
             break;
         }
-        for (const Node& successor : pending_) {
-            push(successor);
+        for (std::size_t i = 0; i < pending_.size(); ++i) {
+            push(pending_[i], pending_sides_[i]);
         }
     }
     return false;
 }
 
-void ShortestPathFinder::push(const Node& node) {
+void ShortestPathFinder::push(const Node& node, const Side& side) {
     const std::int32_t index = static_cast<std::int32_t>(nodes_.size());
     nodes_.push_back(node);
     if (node.polygon >= 0) {
-        // The side it enters by, as the polygon numbers it, runs from its right end's
-        // corner to the one before.
-        const MeshIndex& mesh = *mesh_;
-        const XY a = mesh.point(node.side);
-        const XY b = mesh.point(mesh.previous(node.side));
+        // The side it enters by runs from its right end's corner to its left's.
+        const XY a = side.a;
+        const XY b = side.b;
         const XY root = roots_[node.root].point;
         const Bound right_bound = bound(root, node.right, node.ends & right_reversed);
         const Bound left_bound = bound(root, node.left, node.ends & left_reversed);
@@ -341,6 +341,7 @@ ShortestPathFinder::Queued ShortestPathFinder::pop_first() noexcept {
 
 void ShortestPathFinder::add_goal(std::int32_t root, double cost) {
     pending_.push_back({{}, {}, cost, cost, root, -1, -1, 0, 0, 0});
+    pending_sides_.push_back({});
     ++counts_.generated;
 }
 
@@ -368,6 +369,7 @@ bool ShortestPathFinder::add_successor(std::int32_t root, XY root_point, double 
     // The estimate waits for push(): a node expanded at once never needs it.
     pending_.push_back({right_back ? clip.right.from : clip.right.to, left_back ? clip.left.from : clip.left.to, g, 0.0,
                         root, mesh.neighbour(side), mesh.twin(side), ends, right_end_left, left_end_right});
+    pending_sides_.push_back({a, b});
     ++counts_.generated;
     return true;
 }
@@ -589,6 +591,9 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     const double g = root_g + distance(root_point, vertex);
     // The state is kept per turning fan.
     const std::int32_t fan = mesh.corner(corner).turn;
+    // The fan's walls are read below unless the pruning ends the turn: their load then
+    // overlaps the wait for its state.
+    __builtin_prefetch(&mesh.turn_of(fan));
     // Root-level pruning: ties are kept, as they may turn the other way or come from
     // another root, but the same turn from the same root is made once. The vertex is
     // reached at cost g even where it is not turned at, so every way on through it at
@@ -627,9 +632,10 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
         // which bounds what the new root sees there, back to the polygon that holds
         // the continuation.
         const std::int32_t wall_end = side_sign < 0 ? mesh.turn_of(fan).start : mesh.turn_of(fan).end;
+        std::int32_t polygon = mesh.polygon_of(wall_end);
         for (std::int32_t at = wall_end, steps = 0; steps < mesh.corner_count(); ++steps) {
             int after_side, before_side;
-            if (sweep_polygon(sweep, at, after_side, before_side)) {
+            if (sweep_polygon(sweep, at, polygon, after_side, before_side)) {
                 return;
             }
             // The continuation lies in this polygon's corner, boundary included.
@@ -637,7 +643,8 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
                 return;
             }
             const std::int32_t crossed = side_sign < 0 ? at : mesh.next(at);
-            if (mesh.neighbour(crossed) < 0) {
+            polygon = mesh.neighbour(crossed);
+            if (polygon < 0) {
                 return;
             }
             at = side_sign < 0 ? mesh.previous(mesh.twin(crossed)) : mesh.twin(crossed);
@@ -671,9 +678,10 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     if (at < 0) {
         at = side_sign < 0 ? last : fan_start;
     }
+    std::int32_t polygon = mesh.polygon_of(at);
     for (std::int32_t steps = 0; steps < mesh.corner_count(); ++steps) {
         int after_side, before_side;
-        if (sweep_polygon(sweep, at, after_side, before_side)) {
+        if (sweep_polygon(sweep, at, polygon, after_side, before_side)) {
             return;
         }
         // On the line, the side crossed lies along the continuation only where the
@@ -682,7 +690,8 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
         const std::int32_t far = side_sign < 0 ? mesh.next(at) : mesh.previous(at);
         const int far_side = side_sign < 0 ? after_side : before_side;
         const bool along = far_side == 0 && steps == 0 && continues(root_point, vertex, mesh.point(far));
-        if ((far_side <= 0 && !along) || mesh.neighbour(crossed) < 0) {
+        polygon = mesh.neighbour(crossed);
+        if ((far_side <= 0 && !along) || polygon < 0) {
             return;
         }
         at = side_sign < 0 ? mesh.twin(crossed) : mesh.previous(mesh.twin(crossed));
@@ -692,13 +701,14 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
 // One polygon of a turn's walk, through its corner `at` at the new root: the goal
 // where it holds the target on the kept side or the line (then true: nothing from
 // the new root is shorter), else the successors across its sides that do not touch
-// the vertex, clipped to the kept side. `after_side` and `before_side` are the sides
+// the vertex, clipped to the kept side. `polygon` is the one `at` belongs to (the walk
+// knows it from the side it crossed). `after_side` and `before_side` are the sides
 // of the line (kept: 1) on which the corners after and before `at` lie.
-bool ShortestPathFinder::sweep_polygon(const Sweep& sweep, std::int32_t at, int& after_side, int& before_side) {
+bool ShortestPathFinder::sweep_polygon(const Sweep& sweep, std::int32_t at, std::int32_t polygon, int& after_side,
+                                       int& before_side) {
     const MeshIndex& mesh = *mesh_;
     const XY vertex = sweep.vertex;
     const int side_sign = sweep.side_sign;
-    const std::int32_t polygon = mesh.polygon_of(at);
     if (target_polygons_[polygon] && sweep.target_side >= 0) {
         add_goal(sweep.root, sweep.g + distance(vertex, target_));
         return true;

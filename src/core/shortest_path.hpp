@@ -126,7 +126,7 @@ private:
         int target_side;
     };
     void turn(std::int32_t root, XY root_point, double g, std::int32_t corner, int side_sign);
-    bool sweep_polygon(const Sweep& sweep, std::int32_t at, int& after_side, int& before_side);
+    bool sweep_polygon(const Sweep& sweep, std::int32_t at, std::int32_t polygon, int& after_side, int& before_side);
     void graze(std::int32_t root, XY root_point, double g, std::int32_t from, std::int32_t to, bool at_from,
                bool at_to);
     bool leads_nowhere(std::int32_t corner) const noexcept;
@@ -138,7 +138,13 @@ private:
     int obstacle_side(std::int32_t corner, XY root) const noexcept;
     bool add_successor(std::int32_t root, XY root_point, double g, std::int32_t side, const Clip& clip);
     void add_goal(std::int32_t root, double cost);
-    void push(const Node& node);
+    // The side a successor enters by, from its right end's corner to its left's, as the
+    // polygon it leaves has them: push() then need not read the new polygon's corners.
+    struct Side {
+        XY a;
+        XY b;
+    };
+    void push(const Node& node, const Side& side);
     bool after(const Queued& a, const Queued& b) const noexcept {
         if (a.f != b.f) {
             return a.f > b.f;
@@ -159,6 +165,7 @@ private:
     std::vector<Queued> open_;
     std::vector<Root> roots_;
     std::vector<Node> pending_;
+    std::vector<Side> pending_sides_;
     // Per turning fan (MeshIndex::turn_of): the least cost at which its vertex was
     // reached, and from which root it was turned at to the right and to the left at that
     // cost (the root's fan, -1 for the start, not_turned); reset through best_touched_.
