@@ -247,7 +247,13 @@ bool ShortestPathFinder::search(std::int32_t start_polygon, std::int32_t target_
         const Queued entry = pop_first();
         ++counts_.popped;
         Node node = nodes_[entry.node];
-        if (entry.goal) {
+        if (!open_.empty() && open_[0].side >= 0) {
+            // Most often the next node to expand: its record and its polygon's corners
+            // arrive while this one expands.
+            __builtin_prefetch(&nodes_[open_[0].node]);
+            __builtin_prefetch(&mesh_->corner(open_[0].side));
+        }
+        if (entry.goal()) {
             finish(node.root);
             return true;
         }
@@ -288,7 +294,7 @@ void ShortestPathFinder::push(const Node& node, const Side& side) {
         const XY left = node.ends & left_is_corner ? b : crossing(left_bound.from, left_bound.to, a, b);
         nodes_.back().f = node.g + estimate(root, right, left, a, b, target_);
     }
-    open_.push_back({nodes_.back().f, index, node.polygon < 0});
+    open_.push_back({nodes_.back().f, index, node.polygon < 0 ? -1 : node.side});
     sift_up(open_.size() - 1, open_.back());
     ++counts_.pushed;
 }
@@ -408,6 +414,14 @@ void ShortestPathFinder::expand(const Node& node) {
     chain_[size - 1] = corner + 1 == end ? first : corner + 1;
     right_side_[size - 1] = node.left_end_right;
     left_side_[size - 1] = static_cast<std::int8_t>(node.ends & left_is_corner ? 0 : 1);
+    // The turns at the interval's corner ends, below, read their fans' state and walls.
+    for (const std::int32_t end_corner : {node.ends & right_is_corner ? chain_[0] : -1,
+                                          node.ends & left_is_corner ? chain_[size - 1] : -1}) {
+        if (end_corner >= 0 && turns_at(end_corner)) {
+            __builtin_prefetch(&fans_[mesh.corner(end_corner).turn]);
+            __builtin_prefetch(&mesh.turn_of(mesh.corner(end_corner).turn));
+        }
+    }
     if (target_polygons_[polygon] && orientation(right_bound.from, right_bound.to, target_) >= 0 &&
         orientation(left_bound.from, left_bound.to, target_) <= 0) {
         // Every other way on from here is at least this long.

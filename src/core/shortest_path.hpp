@@ -89,11 +89,13 @@ private:
         std::int32_t fan;  // its vertex's fan among the turning fans (MeshIndex::turn_of), -1 for the start
     };
     // An open-list entry (16 bytes): the less f first, then a goal, then the greater g,
-    // read from the node only on a tie of f.
+    // read from the node only on a tie of f. `side` is the node's (-1 for a goal), so
+    // that the corners of the entry next in line can be fetched while a node expands.
     struct Queued {
         double f;
         std::int32_t node;
-        bool goal;
+        std::int32_t side;
+        bool goal() const noexcept { return side < 0; }
     };
     // The part of a side kept by one bound or two: each end a corner of the side or
     // where a bound crosses it.
@@ -149,8 +151,8 @@ private:
         if (a.f != b.f) {
             return a.f > b.f;
         }
-        if (a.goal != b.goal) {
-            return b.goal;
+        if (a.goal() != b.goal()) {
+            return b.goal();
         }
         return nodes_[a.node].g < nodes_[b.node].g;
     }
