@@ -645,8 +645,9 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
         // From the fan's wall on the kept side (its first, clockwise, for the right),
         // which bounds what the new root sees there, back to the polygon that holds
         // the continuation.
-        const std::int32_t wall_end = side_sign < 0 ? mesh.turn_of(fan).start : mesh.turn_of(fan).end;
-        std::int32_t polygon = mesh.polygon_of(wall_end);
+        const MeshIndex::Turn& walls = mesh.turn_of(fan);
+        const std::int32_t wall_end = side_sign < 0 ? walls.start : walls.end;
+        std::int32_t polygon = side_sign < 0 ? walls.start_polygon : walls.end_polygon;
         for (std::int32_t at = wall_end, steps = 0; steps < mesh.corner_count(); ++steps) {
             int after_side, before_side;
             if (sweep_polygon(sweep, at, polygon, after_side, before_side)) {
