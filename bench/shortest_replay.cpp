@@ -3,10 +3,12 @@
 // Prints per workload the mean thread CPU time per query (fastest of the rounds),
 // the search nodes generated, pushed and popped (mean, median, max) and the sum of the
 // lengths; --lengths FILE writes every query's length, --check FILE compares them
-// with such a file (relative 1e-12), for changes of the search that must keep them.
+// with such a file (relative 1e-12), for changes of the search that must keep them;
+// --paths FILE writes every query's path and length as bytes, to compare two builds'
+// with cmp where a change must keep every path bit for bit.
 //
 // Usage: walkmesh_shortest_replay WORKLOAD [--rounds N] [--lengths FILE] [--check FILE]
-//        [--only QUERY] [--every K]  (one query, or every K-th)
+//        [--paths FILE] [--only QUERY] [--every K]  (one query, or every K-th)
 //
 // WORKLOAD, native byte order: "WMSHORTS", the vertex, polygon, corner and query
 // counts as unsigned 64-bit integers, the vertices (x, y float64), the polygon
@@ -105,13 +107,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     int rounds = 3;
-    std::string lengths_out, check_in;
+    std::string lengths_out, check_in, paths_out;
     long only = -1, every = 1;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--rounds") rounds = std::atoi(argv[i + 1]);
         else if (option == "--lengths") lengths_out = argv[i + 1];
         else if (option == "--check") check_in = argv[i + 1];
+        else if (option == "--paths") paths_out = argv[i + 1];
         else if (option == "--only") only = std::atol(argv[i + 1]);
         else if (option == "--every") every = std::atol(argv[i + 1]);
     }
@@ -126,6 +129,11 @@ int main(int argc, char** argv) {
     ShortestPathFinder finder;
     const std::size_t count = w.queries.size();
     std::vector<double> best(count, INFINITY), lengths(count), generated(count), pushed(count), popped(count);
+    // Per query: the point count (uint64), the points (x, y float64) and the length.
+    std::vector<char> paths;
+    const auto put = [&paths](const void* bytes, std::size_t size) {
+        paths.insert(paths.end(), static_cast<const char*>(bytes), static_cast<const char*>(bytes) + size);
+    };
     for (int round = 0; round < rounds; ++round) {
         for (std::size_t i = 0; i < count; ++i) {
             const Query& q = w.queries[i];
@@ -136,6 +144,12 @@ int main(int argc, char** argv) {
             generated[i] = static_cast<double>(finder.counts().generated);
             pushed[i] = static_cast<double>(finder.counts().pushed);
             popped[i] = static_cast<double>(finder.counts().popped);
+            if (!paths_out.empty() && round == 0) {
+                const std::uint64_t points = finder.path().size();
+                put(&points, sizeof points);
+                put(finder.path().data(), points * sizeof(XY));
+                put(&lengths[i], sizeof(double));
+            }
         }
     }
     double total_length = 0;
@@ -148,6 +162,10 @@ int main(int argc, char** argv) {
     if (!lengths_out.empty()) {
         std::ofstream out(lengths_out, std::ios::binary);
         out.write(reinterpret_cast<const char*>(lengths.data()), static_cast<std::streamsize>(count * sizeof(double)));
+    }
+    if (!paths_out.empty()) {
+        std::ofstream out(paths_out, std::ios::binary);
+        out.write(paths.data(), static_cast<std::streamsize>(paths.size()));
     }
     if (!check_in.empty()) {
         std::ifstream in(check_in, std::ios::binary);

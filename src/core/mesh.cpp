@@ -119,7 +119,7 @@ void MeshIndex::pack() {
         if (turning_[fan] != 0) {
             turn[fan] = static_cast<std::int32_t>(turns_.size());
             turns_.push_back({points_[next_[fan_start_[fan]]], points_[previous_[fan_end_[fan]]], fan_start_[fan],
-                              fan_end_[fan]});
+                              fan_end_[fan], polygon_of_[fan_start_[fan]], polygon_of_[fan_end_[fan]]});
         }
     }
     corners_.resize(points_.size());

@@ -110,12 +110,15 @@ public:
     std::int32_t fan_end(std::int32_t fan) const noexcept { return fan_end_[fan]; }
     // What the search reads of a turning fan, numbered among the turning fans (a
     // search keeps its state for those only): the far ends of its walls, of the side
-    // starting at fan_start and of the side ending at fan_end, and those corners.
+    // starting at fan_start and of the side ending at fan_end, those corners and their
+    // polygons.
     struct Turn {
         XY first_wall;
         XY last_wall;
         std::int32_t start;
         std::int32_t end;
+        std::int32_t start_polygon;
+        std::int32_t end_polygon;
     };
     std::int32_t turn_count() const noexcept { return static_cast<std::int32_t>(turns_.size()); }
     const Turn& turn_of(std::int32_t turn) const noexcept { return turns_[turn]; }

@@ -127,6 +127,7 @@ void ShortestPathFinder::reset(const MeshIndex& mesh) {
     open_.clear();
     roots_.clear();
     pending_.clear();
+    pending_sides_.clear();
     path_.clear();
     length_ = 0.0;
     counts_ = {};
@@ -238,25 +239,21 @@ bool ShortestPathFinder::search(std::int32_t start_polygon, std::int32_t target_
             }
         }
     }
-    for (const Node& node : pending_) {
-        push(node);
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+        push(pending_[i], pending_sides_[i]);
     }
 
     while (!open_.empty()) {
-        std::pop_heap(open_.begin(), open_.end(), [](const Queued& a, const Queued& b) {
-            if (a.f != b.f) {
-                return a.f > b.f;
-            }
-            if (a.goal != b.goal) {
-                return b.goal;
-            }
-            return a.g < b.g;
-        });
-        const Queued entry = open_.back();
-        open_.pop_back();
+        const Queued entry = pop_first();
         ++counts_.popped;
         Node node = nodes_[entry.node];
-        if (entry.goal) {
+        if (!open_.empty() && open_[0].side >= 0) {
+            // Most often the next node to expand: its record and its polygon's corners
+            // arrive while this one expands.
+            __builtin_prefetch(&nodes_[open_[0].node]);
+            __builtin_prefetch(&mesh_->corner(open_[0].side));
+        }
+        if (entry.goal()) {
             finish(node.root);
             return true;
         }
@@ -268,6 +265,7 @@ bool ShortestPathFinder::search(std::int32_t start_polygon, std::int32_t target_
         // A node with one successor that keeps its root is expanded at once.
         for (;;) {
             pending_.clear();
+            pending_sides_.clear();
             expand(node);
             if (pending_.size() == 1 && pending_[0].polygon >= 0 && pending_[0].root == node.root) {
                 node = pending_[0];
@@ -275,22 +273,20 @@ bool ShortestPathFinder::search(std::int32_t start_polygon, std::int32_t target_
             }
             break;
         }
-        for (const Node& successor : pending_) {
-            push(successor);
+        for (std::size_t i = 0; i < pending_.size(); ++i) {
+            push(pending_[i], pending_sides_[i]);
         }
     }
     return false;
 }
 
-void ShortestPathFinder::push(const Node& node) {
+void ShortestPathFinder::push(const Node& node, const Side& side) {
     const std::int32_t index = static_cast<std::int32_t>(nodes_.size());
     nodes_.push_back(node);
     if (node.polygon >= 0) {
-        // The side it enters by, as the polygon numbers it, runs from its right end's
-        // corner to the one before.
-        const MeshIndex& mesh = *mesh_;
-        const XY a = mesh.point(node.side);
-        const XY b = mesh.point(mesh.previous(node.side));
+        // The side it enters by runs from its right end's corner to its left's.
+        const XY a = side.a;
+        const XY b = side.b;
         const XY root = roots_[node.root].point;
         const Bound right_bound = bound(root, node.right, node.ends & right_reversed);
         const Bound left_bound = bound(root, node.left, node.ends & left_reversed);
@@ -298,21 +294,60 @@ void ShortestPathFinder::push(const Node& node) {
         const XY left = node.ends & left_is_corner ? b : crossing(left_bound.from, left_bound.to, a, b);
         nodes_.back().f = node.g + estimate(root, right, left, a, b, target_);
     }
-    open_.push_back({nodes_.back().f, node.g, index, node.polygon < 0});
-    std::push_heap(open_.begin(), open_.end(), [](const Queued& a, const Queued& b) {
-        if (a.f != b.f) {
-            return a.f > b.f;
-        }
-        if (a.goal != b.goal) {
-            return b.goal;
-        }
-        return a.g < b.g;
-    });
+    open_.push_back({nodes_.back().f, index, node.polygon < 0 ? -1 : node.side});
+    sift_up(open_.size() - 1, open_.back());
     ++counts_.pushed;
+}
+
+// The open list is a binary heap whose entries move exactly as the standard library's
+// heap moves them, so that entries that tie on every key leave in the same order
+// whichever way it is kept, and so do the paths chosen among equal ones.
+void ShortestPathFinder::sift_up(std::size_t hole, Queued entry) noexcept {
+    Queued* const heap = open_.data();
+    while (hole > 0) {
+        const std::size_t parent = (hole - 1) / 2;
+        if (!after(heap[parent], entry)) {
+            break;
+        }
+        heap[hole] = heap[parent];
+        hole = parent;
+    }
+    heap[hole] = entry;
+}
+
+// Takes out the first entry: the hole it leaves goes down to a leaf by the earlier of
+// each two children (the right one on a tie), and the last entry climbs back from there.
+ShortestPathFinder::Queued ShortestPathFinder::pop_first() noexcept {
+    Queued* const heap = open_.data();
+    const Queued first = heap[0];
+    const Queued last = open_.back();
+    open_.pop_back();
+    const std::size_t size = open_.size();
+    if (size == 0) {
+        return first;
+    }
+    std::size_t hole = 0;
+    std::size_t child = 0;
+    while (child < (size - 1) / 2) {
+        child = 2 * (child + 1);
+        if (after(heap[child], heap[child - 1])) {
+            --child;
+        }
+        heap[hole] = heap[child];
+        hole = child;
+    }
+    if ((size & 1) == 0 && child == (size - 2) / 2) {
+        child = 2 * (child + 1);
+        heap[hole] = heap[child - 1];
+        hole = child - 1;
+    }
+    sift_up(hole, last);
+    return first;
 }
 
 void ShortestPathFinder::add_goal(std::int32_t root, double cost) {
     pending_.push_back({{}, {}, cost, cost, root, -1, -1, 0, 0, 0});
+    pending_sides_.push_back({});
     ++counts_.generated;
 }
 
@@ -340,6 +375,7 @@ bool ShortestPathFinder::add_successor(std::int32_t root, XY root_point, double 
     // The estimate waits for push(): a node expanded at once never needs it.
     pending_.push_back({right_back ? clip.right.from : clip.right.to, left_back ? clip.left.from : clip.left.to, g, 0.0,
                         root, mesh.neighbour(side), mesh.twin(side), ends, right_end_left, left_end_right});
+    pending_sides_.push_back({a, b});
     ++counts_.generated;
     return true;
 }
@@ -378,6 +414,14 @@ void ShortestPathFinder::expand(const Node& node) {
     chain_[size - 1] = corner + 1 == end ? first : corner + 1;
     right_side_[size - 1] = node.left_end_right;
     left_side_[size - 1] = static_cast<std::int8_t>(node.ends & left_is_corner ? 0 : 1);
+    // The turns at the interval's corner ends, below, read their fans' state and walls.
+    for (const std::int32_t end_corner : {node.ends & right_is_corner ? chain_[0] : -1,
+                                          node.ends & left_is_corner ? chain_[size - 1] : -1}) {
+        if (end_corner >= 0 && turns_at(end_corner)) {
+            __builtin_prefetch(&fans_[mesh.corner(end_corner).turn]);
+            __builtin_prefetch(&mesh.turn_of(mesh.corner(end_corner).turn));
+        }
+    }
     if (target_polygons_[polygon] && orientation(right_bound.from, right_bound.to, target_) >= 0 &&
         orientation(left_bound.from, left_bound.to, target_) <= 0) {
         // Every other way on from here is at least this long.
@@ -561,6 +605,9 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     const double g = root_g + distance(root_point, vertex);
     // The state is kept per turning fan.
     const std::int32_t fan = mesh.corner(corner).turn;
+    // The fan's walls are read below unless the pruning ends the turn: their load then
+    // overlaps the wait for its state.
+    __builtin_prefetch(&mesh.turn_of(fan));
     // Root-level pruning: ties are kept, as they may turn the other way or come from
     // another root, but the same turn from the same root is made once. The vertex is
     // reached at cost g even where it is not turned at, so every way on through it at
@@ -598,10 +645,12 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
         // From the fan's wall on the kept side (its first, clockwise, for the right),
         // which bounds what the new root sees there, back to the polygon that holds
         // the continuation.
-        const std::int32_t wall_end = side_sign < 0 ? mesh.turn_of(fan).start : mesh.turn_of(fan).end;
+        const MeshIndex::Turn& walls = mesh.turn_of(fan);
+        const std::int32_t wall_end = side_sign < 0 ? walls.start : walls.end;
+        std::int32_t polygon = side_sign < 0 ? walls.start_polygon : walls.end_polygon;
         for (std::int32_t at = wall_end, steps = 0; steps < mesh.corner_count(); ++steps) {
             int after_side, before_side;
-            if (sweep_polygon(sweep, at, after_side, before_side)) {
+            if (sweep_polygon(sweep, at, polygon, after_side, before_side)) {
                 return;
             }
             // The continuation lies in this polygon's corner, boundary included.
@@ -609,7 +658,8 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
                 return;
             }
             const std::int32_t crossed = side_sign < 0 ? at : mesh.next(at);
-            if (mesh.neighbour(crossed) < 0) {
+            polygon = mesh.neighbour(crossed);
+            if (polygon < 0) {
                 return;
             }
             at = side_sign < 0 ? mesh.previous(mesh.twin(crossed)) : mesh.twin(crossed);
@@ -643,9 +693,10 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
     if (at < 0) {
         at = side_sign < 0 ? last : fan_start;
     }
+    std::int32_t polygon = mesh.polygon_of(at);
     for (std::int32_t steps = 0; steps < mesh.corner_count(); ++steps) {
         int after_side, before_side;
-        if (sweep_polygon(sweep, at, after_side, before_side)) {
+        if (sweep_polygon(sweep, at, polygon, after_side, before_side)) {
             return;
         }
         // On the line, the side crossed lies along the continuation only where the
@@ -654,7 +705,8 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
         const std::int32_t far = side_sign < 0 ? mesh.next(at) : mesh.previous(at);
         const int far_side = side_sign < 0 ? after_side : before_side;
         const bool along = far_side == 0 && steps == 0 && continues(root_point, vertex, mesh.point(far));
-        if ((far_side <= 0 && !along) || mesh.neighbour(crossed) < 0) {
+        polygon = mesh.neighbour(crossed);
+        if ((far_side <= 0 && !along) || polygon < 0) {
             return;
         }
         at = side_sign < 0 ? mesh.twin(crossed) : mesh.previous(mesh.twin(crossed));
@@ -664,13 +716,14 @@ void ShortestPathFinder::turn(std::int32_t root, XY root_point, double root_g, s
 // One polygon of a turn's walk, through its corner `at` at the new root: the goal
 // where it holds the target on the kept side or the line (then true: nothing from
 // the new root is shorter), else the successors across its sides that do not touch
-// the vertex, clipped to the kept side. `after_side` and `before_side` are the sides
+// the vertex, clipped to the kept side. `polygon` is the one `at` belongs to (the walk
+// knows it from the side it crossed). `after_side` and `before_side` are the sides
 // of the line (kept: 1) on which the corners after and before `at` lie.
-bool ShortestPathFinder::sweep_polygon(const Sweep& sweep, std::int32_t at, int& after_side, int& before_side) {
+bool ShortestPathFinder::sweep_polygon(const Sweep& sweep, std::int32_t at, std::int32_t polygon, int& after_side,
+                                       int& before_side) {
     const MeshIndex& mesh = *mesh_;
     const XY vertex = sweep.vertex;
     const int side_sign = sweep.side_sign;
-    const std::int32_t polygon = mesh.polygon_of(at);
     if (target_polygons_[polygon] && sweep.target_side >= 0) {
         add_goal(sweep.root, sweep.g + distance(vertex, target_));
         return true;

@@ -88,11 +88,14 @@ private:
         std::int32_t parent;
         std::int32_t fan;  // its vertex's fan among the turning fans (MeshIndex::turn_of), -1 for the start
     };
+    // An open-list entry (16 bytes): the less f first, then a goal, then the greater g,
+    // read from the node only on a tie of f. `side` is the node's (-1 for a goal), so
+    // that the corners of the entry next in line can be fetched while a node expands.
     struct Queued {
-        double f;  // set by push(): a node expanded at once needs none
-        double g;
+        double f;
         std::int32_t node;
-        bool goal;
+        std::int32_t side;
+        bool goal() const noexcept { return side < 0; }
     };
     // The part of a side kept by one bound or two: each end a corner of the side or
     // where a bound crosses it.
@@ -125,7 +128,7 @@ private:
         int target_side;
     };
     void turn(std::int32_t root, XY root_point, double g, std::int32_t corner, int side_sign);
-    bool sweep_polygon(const Sweep& sweep, std::int32_t at, int& after_side, int& before_side);
+    bool sweep_polygon(const Sweep& sweep, std::int32_t at, std::int32_t polygon, int& after_side, int& before_side);
     void graze(std::int32_t root, XY root_point, double g, std::int32_t from, std::int32_t to, bool at_from,
                bool at_to);
     bool leads_nowhere(std::int32_t corner) const noexcept;
@@ -137,7 +140,24 @@ private:
     int obstacle_side(std::int32_t corner, XY root) const noexcept;
     bool add_successor(std::int32_t root, XY root_point, double g, std::int32_t side, const Clip& clip);
     void add_goal(std::int32_t root, double cost);
-    void push(const Node& node);
+    // The side a successor enters by, from its right end's corner to its left's, as the
+    // polygon it leaves has them: push() then need not read the new polygon's corners.
+    struct Side {
+        XY a;
+        XY b;
+    };
+    void push(const Node& node, const Side& side);
+    bool after(const Queued& a, const Queued& b) const noexcept {
+        if (a.f != b.f) {
+            return a.f > b.f;
+        }
+        if (a.goal() != b.goal()) {
+            return b.goal();
+        }
+        return nodes_[a.node].g < nodes_[b.node].g;
+    }
+    void sift_up(std::size_t hole, Queued entry) noexcept;
+    Queued pop_first() noexcept;
     void finish(std::int32_t root);
 
     const MeshIndex* mesh_ = nullptr;
@@ -147,6 +167,7 @@ private:
     std::vector<Queued> open_;
     std::vector<Root> roots_;
     std::vector<Node> pending_;
+    std::vector<Side> pending_sides_;
     // Per turning fan (MeshIndex::turn_of): the least cost at which its vertex was
     // reached, and from which root it was turned at to the right and to the left at that
     // cost (the root's fan, -1 for the start, not_turned); reset through best_touched_.

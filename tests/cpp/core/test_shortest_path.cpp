@@ -565,6 +565,38 @@ TEST(MeshIndex, MergedPolygonsKeepTheWallsAndHoldTheirParts) {
     }
 }
 
+// What a turning fan's record says, in the mesh and in its merged index: its first
+// and last corners belong to the fan, the sides beyond them are walls, whose far ends
+// are its walls' points, and the polygons are those the corners lie in.
+TEST(MeshIndex, TurningFansRecordTheirWallsAndPolygons) {
+    for (unsigned seed = 1; seed <= 10; ++seed) {
+        const TestMesh mesh = seed % 2 ? triangle_map(seed, 8, 7) : rectangle_map(seed, 10, 8);
+        const MeshIndex unmerged(mesh.view());
+        for (const MeshIndex* index : {&unmerged, &unmerged.merged()}) {
+            SCOPED_TRACE(testing::Message() << "seed " << seed << (index == &unmerged ? "" : ", merged"));
+            std::int32_t turning_corners = 0;
+            for (std::int32_t c = 0; c < index->corner_count(); ++c) {
+                const std::int32_t turn = index->corner(c).turn;
+                EXPECT_EQ(turn >= 0, index->turning(index->fan(c))) << "corner " << c;
+                if (turn < 0) {
+                    continue;
+                }
+                ++turning_corners;
+                const MeshIndex::Turn& record = index->turn_of(turn);
+                EXPECT_EQ(index->fan(record.start), index->fan(c));
+                EXPECT_EQ(index->fan(record.end), index->fan(c));
+                EXPECT_LT(index->neighbour(index->next(record.start)), 0);
+                EXPECT_LT(index->neighbour(record.end), 0);
+                EXPECT_TRUE(record.first_wall == index->point(index->next(record.start)));
+                EXPECT_TRUE(record.last_wall == index->point(index->previous(record.end)));
+                EXPECT_EQ(record.start_polygon, index->polygon_of(record.start));
+                EXPECT_EQ(record.end_polygon, index->polygon_of(record.end));
+            }
+            EXPECT_GT(turning_corners, 0);
+        }
+    }
+}
+
 // Two polygons joined by two collinear sides (each with a straight corner where the
 // sides meet) are left apart: their union would hold a side inside it.
 TEST(MeshIndex, PolygonsJoinedTwiceAreNotMerged) {
