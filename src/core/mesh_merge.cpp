@@ -62,7 +62,11 @@ void MeshIndex::merge_polygons(std::span<const double> vertices) {
         const XY b = point(c);
         length[c] = (b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y);
     }
-    std::stable_sort(sides.begin(), sides.end(), [&](std::int32_t a, std::int32_t b) { return length[a] > length[b]; });
+    // Longest first, equal lengths in side order: the sort is total, so it needs no
+    // stable sort (and no scratch buffer).
+    std::sort(sides.begin(), sides.end(), [&](std::int32_t a, std::int32_t b) {
+        return length[a] != length[b] ? length[a] > length[b] : a < b;
+    });
 
     bool merged_any = false;
     for (const std::int32_t side : sides) {
