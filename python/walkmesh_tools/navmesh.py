@@ -144,13 +144,12 @@ def _native_mesh(vertices: np.ndarray, offsets: np.ndarray, corners: np.ndarray,
     locator and, with heights, the surfaces, all built here, once."""
     # Aligned as well as contiguous: an array unpickled from out-of-band buffers (as
     # Dask sends them) may start at any byte, and the native build reads them in place.
-    def flat(array: np.ndarray) -> np.ndarray:
-        return np.require(array, np.int64, ["C", "A"])
-    plan = np.require(vertices[:, :2], np.float64, ["C", "A"])
+    def flat(array: np.ndarray, dtype: Any = np.int64) -> np.ndarray:
+        return np.require(array, dtype, ["C", "A"])
+    plan = flat(vertices[:, :2], np.float64)
     if vertices.shape[1] == 2:
         return _native.mesh(plan, flat(offsets), flat(corners), flat(neighbours))
-    return _native.layered_mesh(plan, flat(offsets), flat(corners), flat(neighbours),
-                                np.require(vertices[:, 2], np.float64, ["C", "A"]))
+    return _native.layered_mesh(plan, flat(offsets), flat(corners), flat(neighbours), flat(vertices[:, 2], np.float64))
 
 
 class NavMesh:
